@@ -1,0 +1,33 @@
+# add_pd_external(<class> <source> [EXPORTS symbol...])
+# Builds one Pd class as its own plug-in named after the class, staged in
+# ${TAVRELLE_STAGE} so that `pd -path <stage>` finds it. Only the setup entry and
+# the listed EXPORTS are visible; the plug-in links against the C library alone
+# (Pd's API is resolved by the host at load time).
+
+find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
+set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")
+set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
+set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
+
+function(add_pd_external class source)
+    cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
+    string(REPLACE "~" "_tilde" target "${class}")
+    add_library(${target} MODULE ${source})
+    set_target_properties(${target} PROPERTIES
+        PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
+        LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}"
+        CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    target_include_directories(${target} PRIVATE "${PD_INCLUDE_DIR}" "${PROJECT_SOURCE_DIR}/pd")
+    target_compile_options(${target} PRIVATE
+        -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
+    # No start files, no C++ runtime, no compiler runtime: C library and libm only.
+    # -Bsymbolic keeps calls inside the plug-in even where another plug-in exports the
+    # same name.
+    target_link_options(${target} PRIVATE -nostartfiles -nodefaultlibs -Wl,-Bsymbolic
+        -Wl,--as-needed)
+    target_link_libraries(${target} PRIVATE m c)
+
+    string(REPLACE "~" "" stem "${class}")
+    set_property(GLOBAL APPEND PROPERTY TAVRELLE_CLASSES "${class}")
+    set_property(TARGET ${target} PROPERTY TAVRELLE_EXPORTS "${stem}_tilde_setup;${ARG_EXPORTS}")
+endfunction()

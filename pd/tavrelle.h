@@ -1,0 +1,97 @@
+// Host glue shared by every tavrelle class: exports, the big-or-small tests,
+// clamping of control values, registration helpers and typed perform arguments.
+#pragma once
+
+#include <m_pd.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+// The only symbols a plug-in shows the host; everything else is hidden.
+#define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
+
+// An object record is allocated zero-filled by Pd and never constructed by C++.
+#define TAVRELLE_RECORD(X)                                                                         \
+    static_assert(std::is_standard_layout_v<X> && std::is_trivially_default_constructible_v<X>,   \
+                  #X " must be a plain record");                                                   \
+    static_assert(offsetof(X, x_obj) == 0 && offsetof(X, x_f) == sizeof(t_object),                 \
+                  #X " must start with t_object and x_f")
+
+namespace tav {
+
+static_assert(sizeof(t_sample) == 4 && sizeof(t_float) == 4, "single-precision Pd required");
+
+// The small constant added to inputs so that recursive state never becomes subnormal.
+constexpr float kAntiDenormal = 1e-21f;
+
+constexpr std::uint32_t kExponentTop = 0x60000000u; // bits 30 and 29 of a float
+
+inline std::uint32_t bits_of(float f) { return std::bit_cast<std::uint32_t>(f); }
+
+// Magnitude below 2^-63, zero included.
+inline bool is_tiny(float f) { return (bits_of(f) & kExponentTop) == 0; }
+
+// Magnitude of 2^65 or more, infinities and NaNs included.
+inline bool is_huge(float f) { return (bits_of(f) & kExponentTop) == kExponentTop; }
+
+// Either of the two above: Pd's big-or-small test.
+inline bool is_tiny_or_huge(float f) {
+    std::uint32_t top = bits_of(f) & kExponentTop;
+    return top == 0 || top == kExponentTop;
+}
+
+// A control argument that is not a number is ignored, so the setting stays as it was.
+inline bool is_nan(float f) { return f != f; }
+
+// Maps a control float in three cases: below 0, above 1, and in between.
+template <class Mid> inline float unit_map(float a, float below, float above, Mid mid) {
+    if (a < 0.0f) return below;
+    if (a > 1.0f) return above;
+    return mid(a);
+}
+
+// The argument clamped to 0 ... 1.
+inline float unit_clamp(float a) {
+    return unit_map(a, 0.0f, 1.0f, [](float v) { return v; });
+}
+
+// "dsp" is called by the host only: A_CANT keeps a typed "dsp" message from reaching it
+// without its signal array.
+inline void add_dsp_method(t_class *c, t_method dsp) {
+    class_addmethod(c, dsp, gensym("dsp"), A_CANT, A_NULL);
+}
+
+inline void add_float_method(t_class *c, t_method m, const char *selector) {
+    class_addmethod(c, m, gensym(selector), A_FLOAT, A_NULL);
+}
+
+inline void add_plain_method(t_class *c, t_method m, const char *selector) {
+    class_addmethod(c, m, gensym(selector), A_NULL);
+}
+
+// A float inlet right of the existing ones, delivering its float as `selector`.
+inline void add_float_inlet(t_object *x, const char *selector) {
+    inlet_new(x, &x->ob_pd, &s_float, gensym(selector));
+}
+
+// The arguments of a one-in, one-out perform routine.
+template <class X> struct Block {
+    X *x;
+    t_sample *in;
+    t_sample *out;
+    int n;
+};
+
+template <class X> inline Block<X> unpack(t_int *w) {
+    return {reinterpret_cast<X *>(w[1]), reinterpret_cast<t_sample *>(w[2]),
+            reinterpret_cast<t_sample *>(w[3]), static_cast<int>(w[4])};
+}
+
+// Adds a one-in, one-out perform routine for the signals in sp.
+template <class X> inline void add_perform(t_perfroutine perform, X *x, t_signal **sp) {
+    dsp_add(perform, 4, x, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(sp[0]->s_n));
+}
+
+} // namespace tav

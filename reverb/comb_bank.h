@@ -1,0 +1,152 @@
+// Eight parallel feedback comb filters on one scaled input, summed to one output.
+// The damped bank has a one-pole lowpass in each loop; the plain bank has none.
+// A class picks its record (delay lengths and field order) and instantiates the
+// templates below; they reach the fields by name, so the order does not matter.
+#pragma once
+
+#include "tavrelle.h"
+
+namespace tav::comb {
+
+constexpr float kInputGain = 0.015f;
+constexpr float kDecayBase = 0.7f;
+constexpr float kDecaySpan = 0.28f;
+constexpr float kDecayCeiling = 0.98f;
+constexpr float kToneScale = 0.9f;
+constexpr float kDefaultFeedback = 0.84f; // "decay" 0.5
+constexpr float kDefaultDamp = 0.63f;     // "tone" 0.3
+constexpr float kDefaultAtten = 0.37f;
+
+// Delay lines in comb order, with their lowpass states behind them.
+template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8>
+struct DampedFiltersFirst {
+    t_object x_obj;
+    t_float x_f;
+    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    t_float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
+    t_float x_input;
+    t_float x_damp;
+    t_float x_atten;
+    t_float x_feedback;
+    int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
+};
+
+// The same fields with the input and the coefficients ahead of the lowpass states.
+template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8>
+struct DampedCoefficientsFirst {
+    t_object x_obj;
+    t_float x_f;
+    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    t_float x_input;
+    t_float x_damp;
+    t_float x_atten;
+    t_float x_feedback;
+    t_float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
+    int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
+};
+
+template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8> struct Plain {
+    t_object x_obj;
+    t_float x_f;
+    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    t_float x_input;
+    t_float x_feedback;
+    int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
+};
+
+template <class X> constexpr bool kDamped = requires(X x) { x.x_damp; };
+
+// "decay": feedback from 0.7 to 0.98. A NaN is ignored.
+template <class X> void set_decay(X *x, float d) {
+    if (is_nan(d)) return;
+    x->x_feedback =
+        unit_map(d, kDecayBase, kDecayCeiling, [](float v) { return kDecayBase + kDecaySpan * v; });
+}
+
+// "tone": 0 is the darkest, 1 switches the lowpass off. A NaN is ignored.
+template <class X> void set_tone(X *x, float t) {
+    if (is_nan(t)) return;
+    x->x_damp = unit_map(t, kToneScale, 0.0f, [](float v) { return (1.0f - v) * kToneScale; });
+    x->x_atten = 1.0f - x->x_damp; // 1 - 0.9 below 0, 1 above 1
+}
+
+template <class X> void *create(t_class *c) {
+    X *x = reinterpret_cast<X *>(pd_new(c));
+    add_float_inlet(&x->x_obj, "decay");
+    if constexpr (kDamped<X>) add_float_inlet(&x->x_obj, "tone");
+    outlet_new(&x->x_obj, &s_signal);
+    x->x_input = 0.0f;
+    x->x_feedback = kDefaultFeedback;
+    if constexpr (kDamped<X>) {
+        x->x_damp = kDefaultDamp;
+        x->x_atten = kDefaultAtten;
+    }
+    return x;
+}
+
+template <class X> void post_coefficients(X *x) {
+    post("feedback is %f", static_cast<double>(x->x_feedback));
+    post("damp is %f", static_cast<double>(x->x_damp));
+    post("attenuator is %f", static_cast<double>(x->x_atten));
+}
+
+// The scaled input as it enters the loops: a huge sample is dropped for the offset.
+inline float condition(float in) {
+    float s = in * kInputGain;
+    return is_huge(s) ? kAntiDenormal : s + kAntiDenormal;
+}
+
+template <class X> t_int *perform(t_int *w) {
+    auto [x, in, out, n] = unpack<X>(w);
+    constexpr bool damped = kDamped<X>;
+    constexpr int len[8] = {
+        std::extent_v<decltype(X::x_buf1)>, std::extent_v<decltype(X::x_buf2)>,
+        std::extent_v<decltype(X::x_buf3)>, std::extent_v<decltype(X::x_buf4)>,
+        std::extent_v<decltype(X::x_buf5)>, std::extent_v<decltype(X::x_buf6)>,
+        std::extent_v<decltype(X::x_buf7)>, std::extent_v<decltype(X::x_buf8)>};
+    float *const line[8] = {x->x_buf1, x->x_buf2, x->x_buf3, x->x_buf4,
+                            x->x_buf5, x->x_buf6, x->x_buf7, x->x_buf8};
+    int pos[8] = {x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4,
+                  x->x_idx5, x->x_idx6, x->x_idx7, x->x_idx8};
+    const float feedback = x->x_feedback;
+    float input = x->x_input;
+    float filt[8] = {};
+    float damp = 0.0f, atten = 0.0f;
+    if constexpr (damped) {
+        damp = x->x_damp;
+        atten = x->x_atten;
+        filt[0] = x->x_filt1, filt[1] = x->x_filt2, filt[2] = x->x_filt3, filt[3] = x->x_filt4;
+        filt[4] = x->x_filt5, filt[5] = x->x_filt6, filt[6] = x->x_filt7, filt[7] = x->x_filt8;
+    }
+
+    for (int i = 0; i < n; i++) {
+        input = condition(in[i]);
+        // The damped bank sums its lowpass states, the plain bank its delay-line outputs.
+        float y = damped ? filt[0] : line[0][pos[0]];
+#pragma GCC unroll 8
+        for (int k = 1; k < 8; k++) y += damped ? filt[k] : line[k][pos[k]];
+        out[i] = is_tiny(y) ? 0.0f : y;
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++) {
+            float *slot = &line[k][pos[k]];
+            float back = *slot;
+            if constexpr (damped) back = filt[k] = damp * filt[k] + atten * back;
+            *slot = input + feedback * back;
+            if (++pos[k] == len[k]) pos[k] = 0;
+        }
+    }
+
+    x->x_input = input;
+    if constexpr (damped) {
+        x->x_filt1 = filt[0], x->x_filt2 = filt[1], x->x_filt3 = filt[2], x->x_filt4 = filt[3];
+        x->x_filt5 = filt[4], x->x_filt6 = filt[5], x->x_filt7 = filt[6], x->x_filt8 = filt[7];
+    }
+    x->x_idx1 = pos[0], x->x_idx2 = pos[1], x->x_idx3 = pos[2], x->x_idx4 = pos[3];
+    x->x_idx5 = pos[4], x->x_idx6 = pos[5], x->x_idx7 = pos[6], x->x_idx8 = pos[7];
+    return w + 5;
+}
+
+} // namespace tav::comb

@@ -1,0 +1,95 @@
+// A small stand-in for Pure Data: it loads a plug-in by class name the way Pd does,
+// records what the class registers, creates objects zero-filled, delivers messages and
+// inlet floats by Pd's rules, and runs the perform routines that "dsp" adds on buffers
+// that a test owns.
+#pragma once
+
+#include <m_pd.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct Method {
+    t_method fn = nullptr;
+    std::vector<t_atomtype> args;
+};
+
+struct ClassInfo {
+    std::string name;
+    t_newmethod constructor = nullptr;
+    t_method destructor = nullptr;
+    std::size_t size = 0;
+    int flags = 0;
+    std::vector<t_atomtype> creation_args;
+    std::vector<std::string> selectors; // in registration order
+    std::map<std::string, Method> methods;
+    long mainsignalin = -1; // byte offset of the main-inlet float
+    std::vector<std::string> setup_posts;
+};
+
+// Loads the plug-in named after the class (once per process, as Pd does), calls its
+// setup entry and returns what it registered. Fails the calling test if it can't.
+const ClassInfo &load(const std::string &class_name);
+
+// The file a class loads from: $TAVRELLE_PLUGIN_DIR (or the build's stage) + suffix.
+std::string plugin_path(const std::string &class_name);
+
+// Console lines posted since the last call.
+std::vector<std::string> take_posts();
+
+// The rate sys_getsr reports.
+void set_sample_rate(float sr);
+
+// The pattern written into output vectors before every block, so that a sample the
+// perform routine leaves unwritten shows up.
+constexpr std::uint32_t kUnwritten = 0x7fa5a5a5u;
+
+class Object {
+  public:
+    explicit Object(const std::string &class_name);
+    ~Object();
+    Object(const Object &) = delete;
+    Object &operator=(const Object &) = delete;
+
+    const ClassInfo &info() const { return *info_; }
+    t_object *get() const { return x_; }
+    int signal_outlets() const;
+    std::vector<std::string> inlet_selectors() const; // inlets right of the main inlet
+
+    // A message to the left inlet. Returns false where Pd would refuse it (no method,
+    // arguments that don't match, or a method only the host may call).
+    bool message(const std::string &selector, std::vector<float> args = {});
+    // A float at inlet k: 0 sets the main-inlet float, others deliver their selector.
+    bool inlet_float(int inlet, float value);
+
+    // Switches DSP on at rate sr and block size n (again: a DSP rebuild). With in_place
+    // the input vector is also the first output vector.
+    void dsp(float sr, int n, bool in_place = false);
+    // One block on the current vectors.
+    void tick();
+    float *in() { return in_.data(); }
+    float *out(int outlet = 0) { return outs_[outlet]; }
+
+    // Feeds the input through whole blocks of the current size; returns each outlet's
+    // samples. The input is padded with zeros to whole blocks.
+    std::vector<std::vector<float>> process(const std::vector<float> &input);
+    std::vector<float> run(const std::vector<float> &input) { return process(input)[0]; }
+
+    std::vector<unsigned char> record_bytes() const;
+
+  private:
+    const ClassInfo *info_;
+    t_object *x_;
+    int n_ = 0;
+    bool in_place_ = false;
+    std::vector<float> in_;
+    std::vector<std::vector<float>> out_store_;
+    std::vector<float *> outs_;
+    std::vector<t_int> chain_;
+};
+
+} // namespace host

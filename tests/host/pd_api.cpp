@@ -1,0 +1,292 @@
+// The part of Pd's API that the classes call, implemented for the test host. The test
+// executable exports these symbols, so a plug-in loaded with dlopen binds to them.
+#include "host.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+struct _class {
+    host::ClassInfo info;
+};
+struct _inlet {
+    t_symbol *selector;
+};
+struct _outlet {
+    t_symbol *type;
+};
+
+namespace {
+
+struct ObjectPorts {
+    std::vector<std::unique_ptr<_inlet>> inlets;
+    std::vector<std::unique_ptr<_outlet>> outlets;
+};
+
+float g_sample_rate = 44100.0f;
+std::vector<std::string> g_posts;
+std::map<std::string, std::unique_ptr<_class>> g_classes;
+std::map<t_object *, ObjectPorts> g_ports;
+std::vector<t_int> *g_chain = nullptr; // where dsp_add appends while a "dsp" call runs
+
+std::map<std::string, t_symbol> &symbols() {
+    static std::map<std::string, t_symbol> table;
+    return table;
+}
+
+} // namespace
+
+extern "C" {
+
+t_symbol s_pointer, s_float, s_symbol, s_bang, s_list, s_anything, s_signal, s__N, s__X, s_x,
+    s_y, s_;
+
+t_symbol *gensym(const char *name) {
+    auto [it, fresh] = symbols().try_emplace(name);
+    if (fresh) it->second.s_name = it->first.c_str();
+    return &it->second;
+}
+
+static std::vector<t_atomtype> collect_args(t_atomtype first, va_list ap) {
+    std::vector<t_atomtype> args;
+    for (t_atomtype t = first; t != A_NULL; t = static_cast<t_atomtype>(va_arg(ap, int)))
+        args.push_back(t);
+    return args;
+}
+
+t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
+                   int flags, t_atomtype arg1, ...) {
+    auto c = std::make_unique<_class>();
+    c->info.name = name->s_name;
+    c->info.constructor = newmethod;
+    c->info.destructor = freemethod;
+    c->info.size = size;
+    c->info.flags = flags;
+    va_list ap;
+    va_start(ap, arg1);
+    c->info.creation_args = collect_args(arg1, ap);
+    va_end(ap);
+    t_class *raw = c.get();
+    g_classes[name->s_name] = std::move(c);
+    return raw;
+}
+
+void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype arg1, ...) {
+    va_list ap;
+    va_start(ap, arg1);
+    host::Method m{fn, collect_args(arg1, ap)};
+    va_end(ap);
+    c->info.selectors.push_back(sel->s_name);
+    c->info.methods[sel->s_name] = m;
+}
+
+void class_domainsignalin(t_class *c, int onset) { c->info.mainsignalin = onset; }
+
+t_pd *pd_new(t_class *cls) {
+    auto *x = static_cast<t_pd *>(std::calloc(1, cls->info.size));
+    *x = cls;
+    return x;
+}
+
+t_inlet *inlet_new(t_object *owner, t_pd *dest, t_symbol *s1, t_symbol *s2) {
+    EXPECT_EQ(dest, &owner->ob_pd) << "inlets deliver to the object itself";
+    EXPECT_EQ(s1, &s_float) << "inlets take floats";
+    auto &inlets = g_ports[owner].inlets;
+    inlets.push_back(std::make_unique<_inlet>(_inlet{s2}));
+    return inlets.back().get();
+}
+
+t_outlet *outlet_new(t_object *owner, t_symbol *s) {
+    auto &outlets = g_ports[owner].outlets;
+    outlets.push_back(std::make_unique<_outlet>(_outlet{s}));
+    return outlets.back().get();
+}
+
+void dsp_add(t_perfroutine f, int n, ...) {
+    if (!g_chain) {
+        ADD_FAILURE() << "dsp_add outside a dsp call";
+        return;
+    }
+    g_chain->push_back(reinterpret_cast<t_int>(f));
+    g_chain->push_back(n); // kept so that tick() can check the returned position
+    va_list ap;
+    va_start(ap, n);
+    for (int i = 0; i < n; i++) g_chain->push_back(va_arg(ap, t_int));
+    va_end(ap);
+}
+
+t_float sys_getsr(void) { return g_sample_rate; }
+
+void post(const char *fmt, ...) {
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    g_posts.emplace_back(line);
+}
+
+} // extern "C"
+
+namespace host {
+
+void set_sample_rate(float sr) { g_sample_rate = sr; }
+
+std::vector<std::string> take_posts() {
+    std::vector<std::string> lines;
+    lines.swap(g_posts);
+    return lines;
+}
+
+std::string plugin_path(const std::string &class_name) {
+    const char *dir = std::getenv("TAVRELLE_PLUGIN_DIR");
+    return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name + TAVRELLE_PLUGIN_SUFFIX;
+}
+
+const ClassInfo &load(const std::string &class_name) {
+    if (auto it = g_classes.find(class_name); it != g_classes.end()) return it->second->info;
+    std::string path = plugin_path(class_name);
+    void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!lib) {
+        ADD_FAILURE() << "cannot load " << path << ": " << dlerror();
+        std::abort();
+    }
+    std::string entry = class_name;
+    if (entry.back() == '~') entry = entry.substr(0, entry.size() - 1) + "_tilde";
+    entry += "_setup";
+    auto setup = reinterpret_cast<void (*)()>(dlsym(lib, entry.c_str()));
+    if (!setup) {
+        ADD_FAILURE() << path << " exports no " << entry;
+        std::abort();
+    }
+    std::vector<std::string> before = take_posts();
+    setup();
+    std::vector<std::string> posted = take_posts();
+    g_posts = before;
+    auto it = g_classes.find(class_name);
+    if (it == g_classes.end()) {
+        ADD_FAILURE() << entry << " registered no class " << class_name;
+        std::abort();
+    }
+    it->second->info.setup_posts = posted;
+    return it->second->info;
+}
+
+Object::Object(const std::string &class_name) : info_(&load(class_name)) {
+    x_ = reinterpret_cast<t_object *>(info_->constructor());
+    g_ports[x_]; // an object with no ports still has an entry
+}
+
+Object::~Object() {
+    g_ports.erase(x_);
+    std::free(x_);
+}
+
+int Object::signal_outlets() const {
+    int n = 0;
+    for (auto &o : g_ports.at(x_).outlets) n += o->type == &s_signal;
+    return n;
+}
+
+std::vector<std::string> Object::inlet_selectors() const {
+    std::vector<std::string> names;
+    for (auto &i : g_ports.at(x_).inlets) names.push_back(i->selector->s_name);
+    return names;
+}
+
+bool Object::message(const std::string &selector, std::vector<float> args) {
+    auto it = info_->methods.find(selector);
+    if (it == info_->methods.end()) return false;
+    const Method &m = it->second;
+    std::vector<t_atomtype> want(args.size(), A_FLOAT);
+    if (m.args != want) return false; // A_CANT never matches a typed message
+    switch (args.size()) {
+    case 0: reinterpret_cast<void (*)(t_object *)>(m.fn)(x_); return true;
+    case 1: reinterpret_cast<void (*)(t_object *, t_floatarg)>(m.fn)(x_, args[0]); return true;
+    default: return false;
+    }
+}
+
+bool Object::inlet_float(int inlet, float value) {
+    if (inlet == 0) {
+        if (info_->mainsignalin < 0) return false;
+        std::memcpy(reinterpret_cast<char *>(x_) + info_->mainsignalin, &value, sizeof value);
+        return true;
+    }
+    auto &inlets = g_ports.at(x_).inlets;
+    if (inlet > static_cast<int>(inlets.size())) return false;
+    return message(inlets[inlet - 1]->selector->s_name, {value});
+}
+
+void Object::dsp(float sr, int n, bool in_place) {
+    auto it = info_->methods.find("dsp");
+    ASSERT_NE(it, info_->methods.end()) << "no dsp method";
+    EXPECT_EQ(it->second.args, std::vector<t_atomtype>{A_CANT});
+    n_ = n;
+    in_place_ = in_place;
+    int outlets = signal_outlets();
+    in_.assign(n > 0 ? n : 1, 0.0f);
+    out_store_.assign(outlets, std::vector<float>(n > 0 ? n : 1, 0.0f));
+    outs_.clear();
+    for (auto &o : out_store_) outs_.push_back(o.data());
+    if (in_place) outs_[0] = in_.data();
+
+    std::vector<t_signal> sigs(1 + outlets);
+    std::vector<t_signal *> sp;
+    for (int k = 0; k <= outlets; k++) {
+        sigs[k].s_n = n;
+        sigs[k].s_vec = k == 0 ? in_.data() : outs_[k - 1];
+        sigs[k].s_sr = sr;
+        sp.push_back(&sigs[k]);
+    }
+    set_sample_rate(sr);
+    chain_.clear();
+    g_chain = &chain_;
+    reinterpret_cast<void (*)(t_object *, t_signal **)>(it->second.fn)(x_, sp.data());
+    g_chain = nullptr;
+    ASSERT_FALSE(chain_.empty()) << "dsp added no perform routine";
+}
+
+void Object::tick() {
+    for (std::size_t at = 0; at < chain_.size();) {
+        auto f = reinterpret_cast<t_perfroutine>(chain_[at]);
+        t_int nargs = chain_[at + 1];
+        std::vector<t_int> w;
+        w.push_back(chain_[at]);
+        w.insert(w.end(), chain_.begin() + at + 2, chain_.begin() + at + 2 + nargs);
+        t_int *next = f(w.data());
+        EXPECT_EQ(next, w.data() + nargs + 1) << "perform returned the wrong position";
+        at += 2 + nargs;
+    }
+}
+
+std::vector<std::vector<float>> Object::process(const std::vector<float> &input) {
+    int outlets = signal_outlets();
+    std::vector<std::vector<float>> result(outlets);
+    if (n_ <= 0) return result;
+    for (std::size_t start = 0; start < input.size(); start += n_) {
+        for (int i = 0; i < n_; i++)
+            in_[i] = start + i < input.size() ? input[start + i] : 0.0f;
+        for (int k = 0; k < outlets; k++) {
+            if (in_place_ && k == 0) continue;
+            for (int i = 0; i < n_; i++) std::memcpy(&outs_[k][i], &kUnwritten, 4);
+        }
+        tick();
+        for (int k = 0; k < outlets; k++) result[k].insert(result[k].end(), outs_[k], outs_[k] + n_);
+    }
+    return result;
+}
+
+std::vector<unsigned char> Object::record_bytes() const {
+    auto *p = reinterpret_cast<const unsigned char *>(x_);
+    return {p, p + info_->size};
+}
+
+} // namespace host
