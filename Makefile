@@ -1,0 +1,33 @@
+# tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
+# `make check` runs every test, `make demo` renders the demo, `make install` copies
+# the library into Pd's user externals folder.
+
+PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
+STAGE := build/tavrelle
+
+.PHONY: all build check install deps demo clean
+
+all: build
+
+deps:
+	@scripts/deps.sh install base
+
+# Installs what is missing first (as root), so a fresh machine needs only this.
+build:
+	@scripts/deps.sh check base 2>/dev/null || scripts/deps.sh install base
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default
+
+check: build
+	@ctest --preset default
+
+install: build
+	mkdir -p "$(PDLIBDIR)"
+	cp -R $(STAGE)/. "$(PDLIBDIR)/"
+	@echo "installed into $(PDLIBDIR)"
+
+demo: build
+	@scripts/demo.sh
+
+clean:
+	rm -rf build
