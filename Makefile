@@ -1,11 +1,13 @@
 # tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
 # `make check` runs every test, `make demo` renders the demo, `make install` copies
-# the library into Pd's user externals folder.
+# the library into Pd's user externals folder, `make bench` measures what every class
+# costs and writes docs/BENCHMARKS.md (`make bench-smoke`: the same steps on a tiny
+# setting, for CI).
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo clean
+.PHONY: all build check install deps demo bench bench-smoke clean
 
 all: build
 
@@ -28,6 +30,12 @@ install: build
 
 demo: build
 	@scripts/demo.sh
+
+bench bench-smoke: build
+	@scripts/deps.sh check bench 2>/dev/null || scripts/deps.sh install bench
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default
+	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
 	rm -rf build

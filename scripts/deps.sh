@@ -10,6 +10,7 @@ packages=""
 for g in $groups; do
     case $g in
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
+    bench) packages="$packages libbenchmark-dev valgrind python3" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done

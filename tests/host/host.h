@@ -81,6 +81,11 @@ class Object {
 
     std::vector<unsigned char> record_bytes() const;
 
+    // What "dsp" added, laid out as Pd's DSP chain holds it: each perform routine followed
+    // by its arguments, then a null entry. `while (*w) w = ((t_perfroutine)*w)(w);` runs
+    // one block the way Pd's scheduler does, without the checks of tick().
+    std::vector<t_int> pd_chain() const;
+
   private:
     const ClassInfo *info_;
     t_object *x_;

@@ -284,6 +284,16 @@ std::vector<std::vector<float>> Object::process(const std::vector<float> &input)
     return result;
 }
 
+std::vector<t_int> Object::pd_chain() const {
+    std::vector<t_int> chain;
+    for (std::size_t at = 0; at < chain_.size(); at += 2 + chain_[at + 1]) {
+        chain.push_back(chain_[at]);
+        chain.insert(chain.end(), chain_.begin() + at + 2, chain_.begin() + at + 2 + chain_[at + 1]);
+    }
+    chain.push_back(0);
+    return chain;
+}
+
 std::vector<unsigned char> Object::record_bytes() const {
     auto *p = reinterpret_cast<const unsigned char *>(x_);
     return {p, p + info_->size};

@@ -1,0 +1,82 @@
+// tavrelle_count <class> <block> <blocks>
+// tavrelle_count --table: the benchmark's rows of the built classes, as JSON.
+// Runs one object of the class for a second of its input to warm it, then for <blocks>
+// more blocks, for instruction counters to watch: under callgrind only the second part
+// is instrumented (run with --instr-atstart=no); under qemu-arm with an instruction
+// counting plug-in the caller takes the difference of two runs. Prints where the plug-in
+// and its perform routine were loaded.
+#include "driver.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_STOP_INSTRUMENTATION
+#endif
+
+namespace {
+
+void print_table() {
+    auto list = [](const auto &items, auto item) {
+        std::string s;
+        for (const auto &i : items) s += (s.empty() ? "" : ", ") + item(i);
+        return "[" + s + "]";
+    };
+    auto quoted = [](const std::string &s) { return "\"" + s + "\""; };
+    std::string rows;
+    for (const std::string &cls : bench::built_classes()) {
+        const bench::Row &r = bench::row_of(cls);
+        rows += rows.empty() ? "[\n" : ",\n";
+        rows += "{\"class\": " + quoted(r.cls) + ", \"settings\": " +
+                list(r.settings, [&](const bench::Setting &s) {
+                    return "[" + quoted(s.selector) + ", " + std::to_string(s.value) + "]";
+                }) +
+                ", \"blocks\": " + list(r.blocks, [](int n) { return std::to_string(n); }) +
+                ", \"fp_ops\": " + std::to_string(r.fp_ops) + ", \"fp_ops_why\": " +
+                quoted(r.fp_ops_why) + ", \"arm_floor\": " + std::to_string(r.arm_floor) +
+                ", \"arm_floor_why\": " + quoted(r.arm_floor_why) +
+                ", \"vanilla\": " + list(r.vanilla, quoted) +
+                ", \"delays\": " + list(r.delays, [](int n) { return std::to_string(n); }) + "}";
+    }
+    std::printf("%s\n]\n", rows.empty() ? "[" : rows.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 2 && std::string(argv[1]) == "--table") {
+        print_table();
+        return 0;
+    }
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: tavrelle_count <class> <block> <blocks>\n");
+        return 2;
+    }
+    const bench::Row &row = bench::row_of(argv[1]);
+    const int n = std::atoi(argv[2]);
+    const long blocks = std::atol(argv[3]);
+    bench::Driver d(row, n);
+    const std::vector<float> input = bench::material(row.input, 1.0);
+    d.play(input);
+
+    CALLGRIND_START_INSTRUMENTATION;
+    std::size_t at = 0;
+    for (long b = 0; b < blocks; b++) {
+        d.block(input.data() + at);
+        at += n;
+        if (at == input.size()) at = 0;
+    }
+    CALLGRIND_STOP_INSTRUMENTATION;
+
+    Dl_info where{};
+    dladdr(reinterpret_cast<void *>(d.perform()), &where);
+    std::printf("plugin %s base %p perform %p samples %ld\n", where.dli_fname, where.dli_fbase,
+                reinterpret_cast<void *>(d.perform()), blocks * n);
+    return 0;
+}
