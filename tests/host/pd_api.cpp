@@ -226,6 +226,15 @@ bool Object::inlet_float(int inlet, float value) {
 }
 
 void Object::dsp(float sr, int n, bool in_place) {
+    set_sample_rate(sr);
+    build_dsp(sr, n, in_place);
+}
+
+void Object::dsp_resampled(float signal_sr, int n, bool in_place) {
+    build_dsp(signal_sr, n, in_place);
+}
+
+void Object::build_dsp(float sr, int n, bool in_place) {
     auto it = info_->methods.find("dsp");
     ASSERT_NE(it, info_->methods.end()) << "no dsp method";
     EXPECT_EQ(it->second.args, std::vector<t_atomtype>{A_CANT});
@@ -246,7 +255,6 @@ void Object::dsp(float sr, int n, bool in_place) {
         sigs[k].s_sr = sr;
         sp.push_back(&sigs[k]);
     }
-    set_sample_rate(sr);
     chain_.clear();
     g_chain = &chain_;
     reinterpret_cast<void (*)(t_object *, t_signal **)>(it->second.fn)(x_, sp.data());

@@ -26,6 +26,9 @@ const std::vector<ClassContract> &contracts() {
         {"plenthL~", {freeverb_banner("plenthL~")}, {"decay"}, {"decay"}, 1},
         {"skavelR~", {freeverb_banner("skavelR~")}, {}, {}, 1},
         {"skavelL~", {freeverb_banner("skavelL~")}, {}, {}, 1},
+        {"duck~", {"[duck~] version 1.0, written by Tavrelle"}, {"depth", "response", "bypass"}, {"depth", "response"}, 1},
+        {"snarvel~", {"[snarvel~] version 1.0 by Tavrelle"}, {"mix", "noisegate"}, {"mix", "noisegate"}, 1},
+        {"damp~", {"[damp~] version 1.0 by Tavrelle"}, {"tone"}, {"tone"}, 1},
     };
     return all;
 }
