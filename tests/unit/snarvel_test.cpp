@@ -135,6 +135,27 @@ TEST(Snarvel, MixBalancesTheWetAndDryPaths) {
     EXPECT_EQ(bits(out[0]), bits(0.0025f * -22.0f + 0.5f));
 }
 
+// Inputs whose codes are known, through the high-pass at 44100 Hz: each output is the
+// new integrator value plus the dry sample, less the old integrator value, in that order.
+TEST(Snarvel, OutputAddsTheDryPathBeforeTheHighPassDifference) {
+    const std::vector<std::pair<float, float>> coded = {
+        {1.0f, -22.0f}, {-1.0f, -43.0f}, {0.5f, 21.0f}, {-0.5f, -86.0f},
+        {0.0f, 0.0f},   {3.5f, -107.0f}, {-3.5f, 43.0f}};
+    std::vector<float> input;
+    for (int k = 0; k < 40; k++) input.push_back(coded[(k * 3) % coded.size()].first);
+    for (float mix : {0.3f, 0.5f, 0.9f}) {
+        const float wet = mix * 0.005f, dry = 1.0f - mix;
+        auto out = render(input, {{"mix", mix}}, 44100.0f, 8);
+        float y = 0.0f;
+        for (std::size_t i = 0; i < input.size(); i++) {
+            float c = coded[(i * 3) % coded.size()].second;
+            float next = kCoef44k * y + wet * c;
+            ASSERT_EQ(bits(out[i]), bits((next + dry * input[i]) - y)) << "mix " << mix << " at " << i;
+            y = next;
+        }
+    }
+}
+
 TEST(Snarvel, MixZeroPassesTheInputBitForBit) {
     auto input = sig::hostile(4000, {sig::kNaN, -sig::kNaN, sig::kInf, -sig::kInf, 1e-40f, -0.0f,
                                       std::bit_cast<float>(0x7fc01234u)});
