@@ -1,11 +1,10 @@
 // damp~: the state-variable lowpass, its square-law tone control, the sample rate it
 // follows and the guard on its states.
-#include "host.h"
+#include "rendering.h"
 #include "signals.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <math.h>
 
 namespace {
@@ -14,10 +13,9 @@ int g_sinf_calls = 0;
 
 } // namespace
 
-// The test executable exports this definition, so the plug-in binds its sinf here;
-// the count shows when the coefficient is computed.
+// The plug-in's sinf, counted: it shows when the coefficient is computed.
 extern "C" float sinf(float v) noexcept {
-    static auto next = reinterpret_cast<float (*)(float)>(dlsym(RTLD_NEXT, "sinf"));
+    static auto next = unit::library_definition<float(float)>("sinf");
     ++g_sinf_calls;
     return next(v);
 }
@@ -47,14 +45,12 @@ float described_coefficient(float sr, float tone) {
     return sinf((fc / sr) * 6.2831855f);
 }
 
+// The input through a new object after the given "tone" messages.
 std::vector<float> render(const std::vector<float> &input, std::vector<float> tones = {},
                           float sr = 44100.0f, int block = 64, bool in_place = false) {
-    host::Object obj("damp~");
-    for (float t : tones) EXPECT_TRUE(obj.message("tone", {t}));
-    obj.dsp(sr, block, in_place);
-    auto out = obj.run(input);
-    out.resize(input.size());
-    return out;
+    std::vector<unit::Setting> settings;
+    for (float t : tones) settings.push_back({"tone", t});
+    return unit::Renderer{"damp~"}(input, settings, sr, block, in_place);
 }
 
 TEST(Damp, ToneMovesTheCornerFromTwoHundredHertzToAQuarterOfTheRate) {

@@ -1,11 +1,10 @@
 // duck~: the gain it derives from a side-chain signal, its settings, bypass and the
 // sample rates it follows.
-#include "host.h"
+#include "rendering.h"
 #include "signals.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <math.h>
 
 namespace {
@@ -14,10 +13,9 @@ int g_exp_calls = 0;
 
 } // namespace
 
-// The test executable exports this definition, so the plug-in binds its exp here;
-// the count shows when the coefficient is computed.
+// The plug-in's exp, counted: it shows when the coefficient is computed.
 extern "C" double exp(double v) noexcept {
-    static auto next = reinterpret_cast<double (*)(double)>(dlsym(RTLD_NEXT, "exp"));
+    static auto next = unit::library_definition<double(double)>("exp");
     ++g_exp_calls;
     return next(v);
 }
@@ -47,20 +45,8 @@ float coefficient(float sr, float response) {
     return static_cast<float>(std::exp(static_cast<double>(q)));
 }
 
-struct Setting {
-    std::string selector;
-    float value;
-};
-
-std::vector<float> render(const std::vector<float> &input, std::vector<Setting> settings = {},
-                          float sr = 44100.0f, int block = 64, bool in_place = false) {
-    host::Object obj("duck~");
-    for (auto &[sel, v] : settings) EXPECT_TRUE(obj.message(sel, {v})) << sel;
-    obj.dsp(sr, block, in_place);
-    auto out = obj.run(input);
-    out.resize(input.size());
-    return out;
-}
+using unit::Setting;
+const unit::Renderer render{"duck~"};
 
 // The smoother stops short of its target by up to an ulp / (1 - coef): from there on its
 // step is below half an ulp and rounds away.

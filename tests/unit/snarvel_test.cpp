@@ -1,6 +1,6 @@
 // snarvel~: the bit-flipped 8-bit code of each sample, the DC-blocking high-pass, the
 // dry/wet mix and the noise gate, and the pass-through at mix 0.
-#include "host.h"
+#include "rendering.h"
 #include "signals.h"
 
 #include <gtest/gtest.h>
@@ -19,20 +19,7 @@ constexpr float kWetAtFullMix = 0.005f;
 constexpr float kCoef44k = 0.99430096f;
 constexpr float kCoef48k = 0.99476403f;
 
-struct Setting {
-    std::string selector;
-    float value;
-};
-
-std::vector<float> render(const std::vector<float> &input, std::vector<Setting> settings = {},
-                          float sr = 44100.0f, int block = 64, bool in_place = false) {
-    host::Object obj("snarvel~");
-    for (auto &[sel, v] : settings) EXPECT_TRUE(obj.message(sel, {v})) << sel;
-    obj.dsp(sr, block, in_place);
-    auto out = obj.run(input);
-    out.resize(input.size());
-    return out;
-}
+const unit::Renderer render{"snarvel~"};
 
 // At full mix the dry path is 0 and the high-pass starts from 0, so the first output
 // sample is the wet gain times the sample's centred, bit-flipped code.
