@@ -68,7 +68,9 @@ class Object {
 
     // Switches DSP on at rate sr and block size n (again: a DSP rebuild). With in_place
     // the input vector is also the first output vector.
-    void dsp(float sr, int n, bool in_place = false);
+    void dsp(float sr, int n, bool in_place = false) { dsp_sharing(sr, n, in_place ? 0 : -1); }
+    // The same with the input vector also serving as output vector `outlet` (-1: none).
+    void dsp_sharing(float sr, int n, int outlet);
     // One block on the current vectors.
     void tick();
     float *in() { return in_.data(); }
@@ -85,7 +87,7 @@ class Object {
     const ClassInfo *info_;
     t_object *x_;
     int n_ = 0;
-    bool in_place_ = false;
+    int shared_ = -1; // the outlet whose vector is the input vector
     std::vector<float> in_;
     std::vector<std::vector<float>> out_store_;
     std::vector<float *> outs_;

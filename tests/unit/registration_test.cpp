@@ -26,6 +26,11 @@ const std::vector<ClassContract> &contracts() {
         {"plenthL~", {freeverb_banner("plenthL~")}, {"decay"}, {"decay"}, 1},
         {"skavelR~", {freeverb_banner("skavelR~")}, {}, {}, 1},
         {"skavelL~", {freeverb_banner("skavelL~")}, {}, {}, 1},
+        {"lumbrisk~", {"[lumbrisk~] version 1.0, written by Tavrelle"}, {}, {}, 1},
+        {"quorrel~",
+         {"[quorrel~] version 1.0, written by Tavrelle",
+          "[quorrel~] is based on Dorrowin's coefficients"},
+         {}, {}, 2},
     };
     return all;
 }
