@@ -72,7 +72,9 @@ class Object {
 
     // Switches DSP on at rate sr and block size n (again: a DSP rebuild). With in_place
     // the input vector is also the first output vector.
-    void dsp(float sr, int n, bool in_place = false);
+    void dsp(float sr, int n, bool in_place = false) { dsp_sharing(sr, n, in_place ? 0 : -1); }
+    // The same with the input vector also serving as output vector `outlet` (-1: none).
+    void dsp_sharing(float sr, int n, int outlet);
     // The same rebuild inside a resampled subpatch: the signals carry signal_sr while
     // sys_getsr keeps reporting the rate it had.
     void dsp_resampled(float signal_sr, int n, bool in_place = false);
@@ -89,12 +91,12 @@ class Object {
     std::vector<unsigned char> record_bytes() const;
 
   private:
-    void build_dsp(float signal_sr, int n, bool in_place);
+    void build_dsp(float signal_sr, int n, int outlet);
 
     const ClassInfo *info_;
     t_object *x_;
     int n_ = 0;
-    bool in_place_ = false;
+    int shared_ = -1; // the outlet whose vector is the input vector
     std::vector<float> in_;
     std::vector<std::vector<float>> out_store_;
     std::vector<float *> outs_;

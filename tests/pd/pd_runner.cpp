@@ -142,8 +142,11 @@ Run run_in_pd(const Case &c) {
         if (line.rfind("error:", 0) == 0) run.errors = true;
     }
     run.out = read_wav(dir / "out.wav");
-    if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure())
-        fs::remove_all(dir);
+    if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure()) {
+        std::error_code ignored; // the per-process folder goes once it is empty
+        fs::remove_all(dir, ignored);
+        fs::remove(dir.parent_path(), ignored);
+    }
     return run;
 }
 
