@@ -30,8 +30,8 @@ constexpr float kShortestMilliseconds = 20.0f;
 static void duck_update_coef(t_duck *x) {
     float ms = x->x_response * kMillisecondsPerResponse;
     ms = ms + kShortestMilliseconds;
-    float samples_per_ms = sys_getsr() * ms; // the time constant in thousandths of a sample
-    float q = -1000.0f / samples_per_ms;
+    float p = sys_getsr() * ms; // 1000 times the time constant in samples
+    float q = -1000.0f / p;
     x->x_coef = static_cast<float>(std::exp(static_cast<double>(q)));
 }
 

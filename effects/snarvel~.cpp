@@ -27,7 +27,7 @@ constexpr float kWetPerMix = 0.005f;
 constexpr float kCodesPerUnit = 42.666f;
 constexpr float kSilentOffset = 128.0f;
 constexpr float kDefaultOffset = 128.2f;
-constexpr float kPoleDistance = 251.32742f; // 2 pi x 40 Hz, divided by the rate
+constexpr float kPoleDistance = 251.32742f; // 2 pi x 40 Hz: 1 - pole, times the rate
 constexpr std::uint32_t kFlippedBit = 0x20u;
 constexpr std::int32_t kFlippedSilence = 160; // code 128 with bit 5 flipped
 
