@@ -29,7 +29,9 @@ struct Row {
     const char *fp_ops_why;
     // Fewest ARM1176 cycles per sample: the single-issue core spends at least one cycle
     // per instruction, and the algorithm needs at least these (a multiply and the add
-    // that follows it issue as one chained vmla, which rounds the product first).
+    // that follows it issue as one chained vmla, which rounds the product first; loop
+    // control and pointer steps left out, as unrolling spreads them thin), or the
+    // latency of a recurrence that no two samples can share.
     int arm_floor;
     const char *arm_floor_why;
     // The same work as a patch of vanilla objects (see run.py), or empty.

@@ -4,7 +4,7 @@
 // templates below; they reach the fields by name, so the order does not matter.
 #pragma once
 
-#include "tavrelle.h"
+#include "delay_lines.h"
 
 namespace tav::comb {
 
@@ -99,60 +99,91 @@ inline float condition(float in) {
     return is_huge(s) ? kAntiDenormal : s + kAntiDenormal;
 }
 
-template <class X> t_int *perform(t_int *w) {
-    auto [x, in, out, n] = unpack<X>(w);
-    constexpr bool damped = kDamped<X>;
-    constexpr int len[8] = {
-        std::extent_v<decltype(X::x_buf1)>, std::extent_v<decltype(X::x_buf2)>,
-        std::extent_v<decltype(X::x_buf3)>, std::extent_v<decltype(X::x_buf4)>,
-        std::extent_v<decltype(X::x_buf5)>, std::extent_v<decltype(X::x_buf6)>,
-        std::extent_v<decltype(X::x_buf7)>, std::extent_v<decltype(X::x_buf8)>};
-    float *const line[8] = {x->x_buf1, x->x_buf2, x->x_buf3, x->x_buf4,
-                            x->x_buf5, x->x_buf6, x->x_buf7, x->x_buf8};
-    int pos[8] = {x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4,
-                  x->x_idx5, x->x_idx6, x->x_idx7, x->x_idx8};
-    const float feedback = x->x_feedback;
-    float input = x->x_input;
+// A block's working state, held in locals: the lines, the lowpass states, the last
+// conditioned input and the coefficients.
+template <class X> struct Bank {
+    static constexpr bool damped = kDamped<X>;
+    DelayLines<8> lines;
     float filt[8] = {};
-    float damp = 0.0f, atten = 0.0f;
-    if constexpr (damped) {
-        damp = x->x_damp;
-        atten = x->x_atten;
-        filt[0] = x->x_filt1, filt[1] = x->x_filt2, filt[2] = x->x_filt3, filt[3] = x->x_filt4;
-        filt[4] = x->x_filt5, filt[5] = x->x_filt6, filt[6] = x->x_filt7, filt[7] = x->x_filt8;
+    float input, feedback, damp = 0.0f, atten = 0.0f;
+
+    explicit Bank(X *x)
+        : lines({x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4, x->x_idx5, x->x_idx6, x->x_idx7,
+                 x->x_idx8},
+                x->x_buf1, x->x_buf2, x->x_buf3, x->x_buf4, x->x_buf5, x->x_buf6, x->x_buf7,
+                x->x_buf8),
+          input(x->x_input), feedback(x->x_feedback) {
+        if constexpr (damped) {
+            damp = x->x_damp;
+            atten = x->x_atten;
+            filt[0] = x->x_filt1, filt[1] = x->x_filt2, filt[2] = x->x_filt3, filt[3] = x->x_filt4;
+            filt[4] = x->x_filt5, filt[5] = x->x_filt6, filt[6] = x->x_filt7, filt[7] = x->x_filt8;
+        }
     }
 
-    // Stage by stage across the eight combs, so that their independent work overlaps
-    // in the floating-point pipeline instead of waiting on one comb at a time.
-    for (int i = 0; i < n; i++) {
-        input = condition(in[i]);
-        float back[8];
-#pragma GCC unroll 8
-        for (int k = 0; k < 8; k++) back[k] = line[k][pos[k]];
-        // The damped bank sums its lowpass states, the plain bank its delay-line outputs.
-        const float *sum = damped ? filt : back;
-        float y = sum[0];
-#pragma GCC unroll 8
-        for (int k = 1; k < 8; k++) y += sum[k];
-        out[i] = is_tiny(y) ? 0.0f : y;
+    void store(X *x) const {
+        x->x_input = input;
         if constexpr (damped) {
-#pragma GCC unroll 8
-            for (int k = 0; k < 8; k++) back[k] = filt[k] = damp * filt[k] + atten * back[k];
+            x->x_filt1 = filt[0], x->x_filt2 = filt[1], x->x_filt3 = filt[2], x->x_filt4 = filt[3];
+            x->x_filt5 = filt[4], x->x_filt6 = filt[5], x->x_filt7 = filt[6], x->x_filt8 = filt[7];
         }
+        lines.store(x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4, x->x_idx5, x->x_idx6, x->x_idx7,
+                    x->x_idx8);
+    }
+
+    // S consecutive samples, stage by stage across the eight combs and the S samples, so
+    // that independent work overlaps in the floating-point pipeline. Every delay is
+    // longer than S, so no sample reads what another writes: all reads come first and
+    // no load waits behind a store.
+    template <int S> [[gnu::always_inline]] void steps(const t_sample *in, t_sample *out) {
+        float u[S], back[S][8], state[S + 1][8], y[S];
 #pragma GCC unroll 8
-        for (int k = 0; k < 8; k++) line[k][pos[k]] = input + feedback * back[k];
+        for (int j = 0; j < S; j++) u[j] = condition(in[j]);
 #pragma GCC unroll 8
         for (int k = 0; k < 8; k++)
-            if (++pos[k] == len[k]) pos[k] = 0;
+#pragma GCC unroll 8
+            for (int j = 0; j < S; j++) back[j][k] = lines.slot[k][j];
+        if constexpr (damped) {
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; k++) state[0][k] = filt[k];
+#pragma GCC unroll 8
+            for (int j = 0; j < S; j++)
+#pragma GCC unroll 8
+                for (int k = 0; k < 8; k++) state[j + 1][k] = damp * state[j][k] + atten * back[j][k];
+        }
+        // The damped bank sums its lowpass states, the plain bank its delay-line outputs;
+        // a damped comb feeds back its new state, a plain one the delay-line output.
+        auto summed = [&](int j, int k) { return damped ? state[j][k] : back[j][k]; };
+        auto fed = [&](int j, int k) { return damped ? state[j + 1][k] : back[j][k]; };
+#pragma GCC unroll 8
+        for (int j = 0; j < S; j++) y[j] = summed(j, 0);
+#pragma GCC unroll 8
+        for (int k = 1; k < 8; k++)
+#pragma GCC unroll 8
+            for (int j = 0; j < S; j++) y[j] += summed(j, k);
+#pragma GCC unroll 8
+        for (int j = 0; j < S; j++) out[j] = is_tiny(y[j]) ? 0.0f : y[j];
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++) {
+#pragma GCC unroll 8
+            for (int j = 0; j < S; j++) lines.slot[k][j] = u[j] + feedback * fed(j, k);
+            lines.slot[k] += S;
+        }
+        if constexpr (damped) {
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; k++) filt[k] = state[S][k];
+        }
+        input = u[S - 1];
     }
+};
 
-    x->x_input = input;
-    if constexpr (damped) {
-        x->x_filt1 = filt[0], x->x_filt2 = filt[1], x->x_filt3 = filt[2], x->x_filt4 = filt[3];
-        x->x_filt5 = filt[4], x->x_filt6 = filt[5], x->x_filt7 = filt[6], x->x_filt8 = filt[7];
-    }
-    x->x_idx1 = pos[0], x->x_idx2 = pos[1], x->x_idx3 = pos[2], x->x_idx4 = pos[3];
-    x->x_idx5 = pos[4], x->x_idx6 = pos[5], x->x_idx7 = pos[6], x->x_idx8 = pos[7];
+// Two samples at a time: the plain bank's sums are long chains of additions, and two of
+// them interleave where one would leave the pipeline waiting.
+template <class X> t_int *perform(t_int *w) {
+    auto [x, in, out, n] = unpack<X>(w);
+    Bank<X> bank(x);
+    run_block<2>(bank, in, out, n);
+    bank.store(x);
     return w + 5;
 }
 

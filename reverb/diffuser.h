@@ -2,7 +2,7 @@
 // Each stage: output = delayed - input, line input = input + delayed * 0.5.
 #pragma once
 
-#include "tavrelle.h"
+#include "delay_lines.h"
 
 namespace tav::diffuser {
 
@@ -24,32 +24,54 @@ template <class X> void *create(t_class *c) {
     return x;
 }
 
-template <class X> t_int *perform(t_int *w) {
-    auto [x, in, out, n] = unpack<X>(w);
-    constexpr int len[4] = {
-        std::extent_v<decltype(X::x_buf1)>, std::extent_v<decltype(X::x_buf2)>,
-        std::extent_v<decltype(X::x_buf3)>, std::extent_v<decltype(X::x_buf4)>};
-    float *const line[4] = {x->x_buf1, x->x_buf2, x->x_buf3, x->x_buf4};
-    int pos[4] = {x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4};
+// A block's working state: the four lines.
+template <class X> struct Chain {
+    DelayLines<4> lines;
 
-    for (int i = 0; i < n; i++) {
-        float v = in[i];
-        float u = is_huge(v) ? kAntiDenormal : v + kAntiDenormal;
+    explicit Chain(X *x)
+        : lines({x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4}, x->x_buf1, x->x_buf2, x->x_buf3,
+                x->x_buf4) {}
+
+    void store(X *x) const { lines.store(x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4); }
+
+    // S consecutive samples through the four stages. Every delay is longer than S, so
+    // the samples' chains are independent and overlap in the floating-point pipeline, and
+    // no sample reads what another writes: all reads come first, so no load waits behind
+    // a store.
+    template <int S> [[gnu::always_inline]] void steps(const t_sample *in, t_sample *out) {
+        float u[S], delayed[4][S], write[4][S];
 #pragma GCC unroll 4
-        for (int k = 0; k < 4; k++) {
-            float *slot = &line[k][pos[k]];
-            float delayed = *slot;
-            float y = delayed - u;
-            *slot = u + delayed * kFeedback;
-            u = y;
-        }
-        out[i] = is_tiny(u) ? 0.0f : u;
+        for (int j = 0; j < S; j++) u[j] = is_huge(in[j]) ? kAntiDenormal : in[j] + kAntiDenormal;
 #pragma GCC unroll 4
         for (int k = 0; k < 4; k++)
-            if (++pos[k] == len[k]) pos[k] = 0;
+#pragma GCC unroll 4
+            for (int j = 0; j < S; j++) delayed[k][j] = lines.slot[k][j];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; k++)
+#pragma GCC unroll 4
+            for (int j = 0; j < S; j++) {
+                float y = delayed[k][j] - u[j];
+                write[k][j] = u[j] + delayed[k][j] * kFeedback;
+                u[j] = y;
+            }
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) out[j] = is_tiny(u[j]) ? 0.0f : u[j];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; k++) {
+#pragma GCC unroll 4
+            for (int j = 0; j < S; j++) lines.slot[k][j] = write[k][j];
+            lines.slot[k] += S;
+        }
     }
+};
 
-    x->x_idx1 = pos[0], x->x_idx2 = pos[1], x->x_idx3 = pos[2], x->x_idx4 = pos[3];
+// Four samples at a time: each sample's way through the stages is one chain of
+// dependent operations, and four of them keep the pipeline full.
+template <class X> t_int *perform(t_int *w) {
+    auto [x, in, out, n] = unpack<X>(w);
+    Chain<X> chain(x);
+    run_block<4>(chain, in, out, n);
+    chain.store(x);
     return w + 5;
 }
 
