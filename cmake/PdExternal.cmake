@@ -5,17 +5,19 @@
 # (Pd's API is resolved by the host at load time).
 
 find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
-set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")
+# Pd on 32-bit ARM tries .l_arm first, so ARM and x86-64 plug-ins can share one folder.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+    set(PD_EXTENSION ".l_arm" CACHE STRING "File extension of the plug-ins")
+else()
+    set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")
+endif()
 set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
 set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
 
-function(add_pd_external class source)
-    cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
-    string(REPLACE "~" "_tilde" target "${class}")
-    add_library(${target} MODULE ${source})
+# How every plug-in is compiled and linked, for a MODULE target named after its class.
+function(tavrelle_plugin_settings target class)
     set_target_properties(${target} PROPERTIES
         PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
-        LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}"
         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
     target_include_directories(${target} PRIVATE "${PD_INCLUDE_DIR}" "${PROJECT_SOURCE_DIR}/pd")
     target_compile_options(${target} PRIVATE
@@ -26,6 +28,14 @@ function(add_pd_external class source)
     target_link_options(${target} PRIVATE -nostartfiles -nodefaultlibs -Wl,-Bsymbolic
         -Wl,--as-needed)
     target_link_libraries(${target} PRIVATE m c)
+endfunction()
+
+function(add_pd_external class source)
+    cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
+    string(REPLACE "~" "_tilde" target "${class}")
+    add_library(${target} MODULE ${source})
+    tavrelle_plugin_settings(${target} ${class})
+    set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}")
 
     string(REPLACE "~" "" stem "${class}")
     set_property(GLOBAL APPEND PROPERTY TAVRELLE_CLASSES "${class}")
