@@ -9,7 +9,7 @@ groups=${*:-base}
 packages=""
 for g in $groups; do
     case $g in
-    base) packages="$packages cmake ninja-build g++ make puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
+    base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done

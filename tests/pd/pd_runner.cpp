@@ -1,0 +1,195 @@
+#include "pd_runner.h"
+
+#include "host.h"
+#include "tavrelle.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace pdtest {
+namespace {
+
+std::string fmt(float v) {
+    char s[64];
+    std::snprintf(s, sizeof s, "%.9g", v);
+    return s;
+}
+
+void write_wav(const fs::path &path, const std::vector<float> &samples, float sr) {
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(sr);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
+    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+std::vector<std::vector<float>> read_wav(const fs::path &path) {
+    SF_INFO info{};
+    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return {};
+    sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
+    std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_float(f, frames.data(), info.frames);
+    sf_close(f);
+    std::vector<std::vector<float>> channels(info.channels);
+    for (sf_count_t i = 0; i < info.frames; i++)
+        for (int c = 0; c < info.channels; c++) channels[c].push_back(frames[i * info.channels + c]);
+    return channels;
+}
+
+std::string settings_message(const Case &c) {
+    std::string m;
+    for (const Setting &s : c.settings) {
+        m += " \\; " + (s.inlet == 0 ? std::string("tav-msg") : "tav-in" + std::to_string(s.inlet));
+        if (!s.selector.empty()) m += " " + s.selector;
+        for (float a : s.args) m += " " + fmt(a);
+    }
+    return m;
+}
+
+} // namespace
+
+std::string patch_text(const Case &c) {
+    const int frames = static_cast<int>(c.input.size());
+    // Time enough for every frame to be recorded, plus a few blocks.
+    const double ms = 1000.0 * (frames + 4 * std::max(c.block, 64)) / c.sample_rate;
+    int inlets = 0;
+    for (const Setting &s : c.settings) inlets = std::max(inlets, s.inlet);
+
+    std::ostringstream p;
+    p << "#N canvas 0 0 900 600 12;\n"
+      << "#X obj 20 20 loadbang;\n"                            // 0
+      << "#X obj 20 50 t b b b;\n"                             // 1
+      << "#X msg 20 80 \\; pd dsp 1;\n"                        // 2
+      << "#X obj 120 80 delay " << fmt(static_cast<float>(ms)) << ";\n" // 3
+      << "#X obj 120 110 t b b;\n"                             // 4
+      << "#X msg 220 140 write -bytes 4 out.wav";              // 5
+    for (int k = 0; k < c.outlets; k++) p << " out" << k;
+    p << ";\n"
+      << "#X obj 220 170 soundfiler;\n"                        // 6
+      << "#X msg 120 200 \\; pd quit;\n"                       // 7
+      << "#X msg 400 80 read -resize in.wav in;\n"             // 8
+      << "#X obj 400 110 soundfiler;\n"                        // 9
+      << "#X msg 300 80 \\; tav-start bang" << settings_message(c) << ";\n" // 10
+      << "#X obj 20 260 table in;\n";                          // 11
+    for (int k = 0; k < c.outlets; k++)
+        p << "#X obj 20 " << 290 + 30 * k << " table out" << k << " " << frames << ";\n"; // 12..
+    // The class inside a subpatch with its own block size.
+    p << "#N canvas 0 0 600 400 chain 0;\n"
+      << "#X obj 20 20 block~ " << c.block << ";\n"            // 0
+      << "#X obj 20 50 r tav-start;\n"                         // 1
+      << "#X obj 20 80 tabplay~ in;\n"                         // 2
+      << "#X obj 20 140 " << c.cls << ";\n"                    // 3
+      << "#X obj 200 50 r tav-msg;\n";                         // 4
+    for (int k = 1; k <= inlets; k++)
+        p << "#X obj " << 200 + 100 * k << " 80 r tav-in" << k << ";\n"; // 5 ...
+    const int first_writer = 5 + inlets;
+    for (int k = 0; k < c.outlets; k++)
+        p << "#X obj " << 20 + 150 * k << " 200 tabwrite~ out" << k << ";\n";
+    p << "#X connect 1 0 2 0;\n#X connect 2 0 3 0;\n#X connect 4 0 3 0;\n";
+    for (int k = 1; k <= inlets; k++) p << "#X connect " << 4 + k << " 0 3 " << k << ";\n";
+    for (int k = 0; k < c.outlets; k++) {
+        p << "#X connect 3 " << k << " " << first_writer + k << " 0;\n";
+        p << "#X connect 1 0 " << first_writer + k << " 0;\n";
+    }
+    p << "#X restore 20 " << 290 + 30 * c.outlets << " pd chain;\n"
+      << "#X connect 0 0 1 0;\n#X connect 1 0 2 0;\n#X connect 1 0 3 0;\n"
+      << "#X connect 1 1 10 0;\n#X connect 1 2 8 0;\n#X connect 8 0 9 0;\n"
+      << "#X connect 3 0 4 0;\n#X connect 4 0 7 0;\n#X connect 4 1 5 0;\n#X connect 5 0 6 0;\n";
+    return p.str();
+}
+
+Run run_in_pd(const Case &c) {
+    Run run;
+    const testing::TestInfo *t = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = t ? std::string(t->test_suite_name()) + "." + t->name() : "case";
+    for (char &ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    fs::path dir = fs::temp_directory_path() / ("tavrelle-pd-" + std::to_string(getpid())) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    write_wav(dir / "in.wav", c.input, c.sample_rate);
+    std::ofstream(dir / "case.pd") << patch_text(c);
+
+    const char *pd = std::getenv("TAVRELLE_PD");
+    fs::path plugins = fs::path(host::plugin_path(c.cls)).parent_path();
+    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : "pd") +
+                      " -nogui -noaudio -batch -noprefs -stderr -r " +
+                      std::to_string(static_cast<int>(c.sample_rate)) + " -path '" +
+                      plugins.string() + "' -open case.pd > console.txt 2>&1";
+    int status = std::system(cmd.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+    std::ifstream console(dir / "console.txt");
+    run.created = true;
+    for (std::string line; std::getline(console, line);) {
+        run.console.push_back(line);
+        if (line.find("couldn't create") != std::string::npos) run.created = false;
+        if (line.rfind("error:", 0) == 0) run.errors = true;
+    }
+    run.out = read_wav(dir / "out.wav");
+    if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure())
+        fs::remove_all(dir);
+    return run;
+}
+
+std::vector<std::vector<float>> run_in_host(const Case &c) {
+    host::Object obj(c.cls);
+    for (const Setting &s : c.settings) {
+        if (s.inlet == 0) obj.message(s.selector, s.args);
+        else obj.inlet_float(s.inlet, s.args.at(0));
+    }
+    obj.dsp(c.sample_rate, c.block);
+    auto out = obj.process(c.input);
+    for (auto &channel : out) {
+        channel.resize(c.input.size());
+        for (float &v : channel)
+            if (tav::is_tiny_or_huge(v)) v = 0.0f;
+    }
+    return out;
+}
+
+} // namespace pdtest
+
+namespace pdtest {
+
+bool console_has(const Run &run, const std::string &line) {
+    return std::find(run.console.begin(), run.console.end(), line) != run.console.end();
+}
+
+void expect_same_as_host(const Case &c, const Run &run, const std::string &allowed_error) {
+    auto console = [&] {
+        std::string all;
+        for (auto &l : run.console) all += "\n  " + l;
+        return all;
+    };
+    EXPECT_EQ(run.status, 0) << "pd did not quit normally:" << console();
+    EXPECT_TRUE(run.created) << console();
+    for (auto &l : run.console)
+        if (l.rfind("error:", 0) == 0 && l != allowed_error) ADD_FAILURE() << "Pd said " << l;
+    auto want = run_in_host(c);
+    ASSERT_EQ(run.out.size(), want.size()) << "outlets recorded" << console();
+    for (std::size_t k = 0; k < want.size(); k++) {
+        ASSERT_EQ(run.out[k].size(), want[k].size()) << "outlet " << k;
+        std::size_t i = 0;
+        while (i < want[k].size() &&
+               std::bit_cast<std::uint32_t>(run.out[k][i]) == std::bit_cast<std::uint32_t>(want[k][i]))
+            i++;
+        EXPECT_EQ(i, want[k].size()) << c.cls << " outlet " << k << " differs first at sample " << i
+                                     << ": pd " << run.out[k][i] << ", host " << want[k][i];
+    }
+}
+
+} // namespace pdtest
