@@ -1,11 +1,12 @@
 # tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
 # `make check` runs every test, `make demo` renders the demo, `make install` copies
-# the library into Pd's user externals folder.
+# the library into Pd's user externals folder. `make arm` cross-builds the plug-ins for
+# 32-bit ARM boards into build-arm/tavrelle/, `make check-arm` tests them under qemu-arm.
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo clean
+.PHONY: all build check install deps demo clean arm check-arm
 
 all: build
 
@@ -29,5 +30,16 @@ install: build
 demo: build
 	@scripts/demo.sh
 
+# ARMv6 with VFPv2, hard-float: <class>.l_arm, which Pd on 32-bit ARM tries first.
+arm:
+	@scripts/deps.sh check arm 2>/dev/null || scripts/deps.sh install arm
+	@cmake --preset arm >/dev/null
+	@cmake --build --preset arm
+
+# The instruction checks, then the test host and Debian's armhf Pd under qemu-arm.
+check-arm: arm
+	@scripts/pd-armhf.sh build-arm/pd-armhf
+	@ctest --preset arm
+
 clean:
-	rm -rf build
+	rm -rf build build-arm

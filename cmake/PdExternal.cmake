@@ -6,7 +6,10 @@
 
 find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
 # Pd on 32-bit ARM tries .l_arm first, so ARM and x86-64 plug-ins can share one folder.
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+# Asked of the compiler: a 32-bit ARM system may run a 64-bit kernel.
+include(CheckSymbolExists)
+check_symbol_exists(__arm__ "" TAVRELLE_TARGET_ARM32)
+if(TAVRELLE_TARGET_ARM32)
     set(PD_EXTENSION ".l_arm" CACHE STRING "File extension of the plug-ins")
 else()
     set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")

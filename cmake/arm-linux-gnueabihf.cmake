@@ -1,12 +1,13 @@
 # Cross build for 32-bit ARM boards: an ARMv6 core with VFPv2, hard-float calling
 # convention, ARM (not Thumb) instructions, scheduled for the ARM11's VFP11 pipeline.
-# Uses Debian's arm-linux-gnueabihf cross compiler; programs built for the target
-# (the test host) run under qemu-arm with the cross C library as their root.
+# Uses Debian's arm-linux-gnueabihf cross compiler. Target libraries the tests link
+# (libsndfile, for instance) come from Debian's armhf multiarch packages, and programs
+# built for the target run under qemu-arm.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
 set(TAVRELLE_TRIPLE arm-linux-gnueabihf)
-set(TAVRELLE_SYSROOT /usr/${TAVRELLE_TRIPLE})
+set(CMAKE_LIBRARY_ARCHITECTURE ${TAVRELLE_TRIPLE})
 set(CMAKE_C_COMPILER ${TAVRELLE_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${TAVRELLE_TRIPLE}-g++)
 
@@ -15,12 +16,15 @@ set(CMAKE_C_FLAGS_INIT "${TAVRELLE_ARM_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${TAVRELLE_ARM_FLAGS}")
 set(CMAKE_ASM_FLAGS_INIT "${TAVRELLE_ARM_FLAGS}")
 
-# Libraries and packages come from the target's root only; headers may also come from
-# the build machine (Pd's m_pd.h and GoogleTest's headers are the same for every target).
-set(CMAKE_FIND_ROOT_PATH ${TAVRELLE_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+# Libraries are searched in the target's multiarch folders (lib/arm-linux-gnueabihf),
+# never the build machine's; pkg-config reads the target's .pc files only.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${TAVRELLE_TRIPLE}/pkgconfig:/usr/share/pkgconfig")
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${TAVRELLE_SYSROOT})
+# One C library for every target program: the armhf multiarch runtime where it is
+# installed (Pd's libraries need it), otherwise the cross compiler's own. Mixing the
+# loader of one with the C library of the other is not safe.
+if(EXISTS /lib/ld-linux-armhf.so.3)
+    set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
+else()
+    set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/${TAVRELLE_TRIPLE})
+endif()
