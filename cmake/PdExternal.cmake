@@ -17,8 +17,15 @@ endif()
 set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
 set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
 
+include("${CMAKE_CURRENT_LIST_DIR}/armv6.cmake")
+
 # How every plug-in is compiled and linked, for a MODULE target named after its class.
+# On 32-bit ARM, natively too, the plug-ins are ARMv6/VFPv2 code whatever the compiler's
+# defaults.
 function(tavrelle_plugin_settings target class)
+    if(TAVRELLE_TARGET_ARM32)
+        target_compile_options(${target} PRIVATE ${TAVRELLE_ARMV6_FLAGS})
+    endif()
     set_target_properties(${target} PROPERTIES
         PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
