@@ -1,15 +1,17 @@
 #!/bin/sh
-# checker_test.sh CHECKER READELF OBJDUMP OBJCOPY SCRATCH GOOD ARMV6_FORMS LATER_FORMS ARMV7 THUMB
+# checker_test.sh CHECKER READELF OBJDUMP OBJCOPY SCRATCH GOOD ARMV6_FORMS LATER_FORMS ARMV7
+#                 THUMB RUNTIME
 # The ARMv6 checker accepts ARMv6/VFPv2 code and rejects what an ARMv6 core can't run,
 # both by the build attributes and, where those claim ARMv6, by the instructions alone.
 #   GOOD         a plug-in of the ARM build
 #   ARMV6_FORMS  ARMv6/VFPv2 instructions in the forms compilers emit, with literal data
 #   LATER_FORMS  one instruction per line that ARMv6/VFPv2 lacks, some of them Thumb
 #   ARMV7, THUMB the same class as GOOD, built for ARMv7-A in ARM and in Thumb state
+#   RUNTIME      ARMv6 code linked with the default start files and compiler runtime
 checker=$1 readelf=$2 objdump=$3 objcopy=$4 scratch=$5 good=$6 armv6_forms=$7
 later_forms=$8 armv7=$9
 shift 9
-thumb=$1
+thumb=$1 runtime=$2
 passed=0 failed=0
 mkdir -p "$scratch"
 
@@ -45,6 +47,9 @@ expect_accepted "ARMv6/VFPv2 forms and literal data pass" "$armv6_forms"
 expect_rejected "an ARMv7-A build is rejected by its attributes and its instructions" "$armv7" \
     "not Tag_CPU_arch: v6" "not Tag_FP_arch: VFPv2" "allow Thumb-2" "movw.*not in ARMv6"
 expect_rejected "a Thumb-2 build is rejected" "$thumb" "holds Thumb code" "Thumb encoding"
+
+expect_rejected "start files and compiler runtime linked in are rejected" "$runtime" \
+    "compiler-runtime code:.* __aeabi_ldivmod" "compiler-runtime code:.* _init\( \|$\)"
 
 hidden=$(disguised "$armv7")
 if check "$hidden"; then
