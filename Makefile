@@ -1,13 +1,14 @@
 # tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
 # `make check` runs every test, `make demo` renders the demo, `make install` copies
-# the library into Pd's user externals folder, `make bench` measures what every class
-# costs and writes docs/BENCHMARKS.md (`make bench-smoke`: the same steps on a tiny
-# setting, for CI).
+# the library into Pd's user externals folder. `make arm` cross-builds the plug-ins for
+# 32-bit ARM boards into build-arm/tavrelle/, `make check-arm` tests them under qemu-arm.
+# `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
+# bench-smoke`: the same steps on a tiny setting, for CI).
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo bench bench-smoke clean
+.PHONY: all build check install deps demo clean arm check-arm bench bench-smoke
 
 all: build
 
@@ -31,11 +32,32 @@ install: build
 demo: build
 	@scripts/demo.sh
 
-bench bench-smoke: build
+# ARMv6 with VFPv2, hard-float: <class>.l_arm, which Pd on 32-bit ARM tries first.
+arm:
+	@scripts/deps.sh check arm 2>/dev/null || scripts/deps.sh install arm
+	@cmake --preset arm >/dev/null
+	@cmake --build --preset arm
+
+# First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
+# the x86-64 test host (one folder holds both builds, as an installed library may); then
+# the ARM build's own tests: the instruction checks, and the test host and Debian's armhf
+# Pd under qemu-arm.
+ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
+check-arm: arm build
+	@scripts/pd-armhf.sh build-arm/pd-armhf
+	@rm -rf build-arm/shared && mkdir -p build-arm/shared
+	@cp $(STAGE)/* build-arm/tavrelle/* build-arm/shared/
+	@echo "Pd on ARM against the x86-64 test host:"
+	@TAVRELLE_PLUGIN_DIR=$(CURDIR)/build-arm/shared TAVRELLE_PD="$(ARM_PD)" \
+	    build/tests/pd/pd_tests --gtest_brief=1
+	@ctest --preset arm
+
+# The ARM figures come from the ARM build under qemu-arm.
+bench bench-smoke: build arm
 	@scripts/deps.sh check bench 2>/dev/null || scripts/deps.sh install bench
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
-	rm -rf build
+	rm -rf build build-arm
