@@ -29,7 +29,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RATE = 44100
 ARM_HZ = 700e6
 ARM_CYCLES_PER_SAMPLE = ARM_HZ / RATE  # 15,873
-ARM_SYSROOT = '/usr/arm-linux-gnueabihf'
+# As the ARM build runs its programs: the armhf multiarch runtime where it is installed,
+# otherwise the cross compiler's.
+QEMU = ['qemu-arm'] if os.path.exists('/lib/ld-linux-armhf.so.3') else [
+    'qemu-arm', '-L', '/usr/arm-linux-gnueabihf']
 
 
 def log(*a):
@@ -101,12 +104,13 @@ class Arm:
         self.count = os.path.join(build_arm, 'bench', 'tavrelle_count')
         self.model = os.path.join(tools, 'vfp11-model.py')
         source = os.path.join(tools, 'qemu-icount', 'icount.c')
+        self.workdir = workdir
         self.plugin = os.path.join(workdir, 'libicount.so')
         run(['gcc', '-shared', '-fPIC', '-O2', '-o', self.plugin, source])
         self.objdump = 'arm-linux-gnueabihf-objdump'
 
     def qemu(self, cls, n, blocks, lo=None, hi=None):
-        cmd = ['qemu-arm', '-L', ARM_SYSROOT]
+        cmd = list(QEMU)
         if lo is not None:
             cmd += ['-plugin', '%s,lo=0x%x,hi=0x%x' % (self.plugin, lo, hi), '-d', 'plugin']
         cmd += [self.count, cls, str(n), str(blocks)]
@@ -119,7 +123,7 @@ class Arm:
     def measure(self, cls, n, smoke):
         blocks = (4 if smoke else 345) * (64 // n)
         path, base, perform, _ = self.qemu(cls, n, blocks)
-        code = Disassembly(self.objdump, path)
+        code = Disassembly(self.objdump, path, self.workdir)
         text_lo, text_hi = code.text
         fn = code.routine_at(perform - base)
         loop = code.inner_loop(fn)
@@ -134,7 +138,7 @@ class Arm:
             return (counts[1] - counts[0]) / (blocks * n)
 
         instructions = per_sample(text_lo, text_hi)
-        passes = per_sample(loop[0], loop[0] + 4)
+        passes = per_sample(loop[2], loop[2] + 4)
         body = code.count(loop)
         model = float(re.search(r'model: ([0-9.]+) cycles', run(
             [sys.executable, self.model, code.file, '%x' % loop[0], '%x' % loop[1]]).stdout).group(1))
@@ -147,8 +151,8 @@ class Arm:
 class Disassembly:
     """A plug-in's disassembly: its routines, and the inner loop of a perform routine."""
 
-    def __init__(self, objdump, path):
-        self.file = tempfile.NamedTemporaryFile('w', suffix='.dis', delete=False).name
+    def __init__(self, objdump, path, workdir):
+        self.file = os.path.join(workdir, os.path.basename(path) + '.dis')
         text = run([objdump, '-d', '--no-show-raw-insn', path]).stdout
         open(self.file, 'w').write(text)
         self.insns = []    # (address, mnemonic, operands)
@@ -179,10 +183,12 @@ class Disassembly:
     def count(self, loop):
         return len([i for i in self.insns if loop[0] <= i[0] <= loop[1]])
 
-    def inner_loop(self, r):
-        """The largest innermost loop of the routine or of a routine it branches to; a
-        routine without a loop (a one-sample form) counts as its own loop body."""
-        seen, todo, loops = set(), [r], []
+    def inner_loop(self, routine):
+        """(first, last, counted): the largest innermost loop of the routine or of a routine
+        it branches to, with the address whose executions count its passes (the backward
+        branch: a loop may be entered in its middle). A routine without a loop (a
+        one-sample form) is its own body, counted at its entry."""
+        seen, todo, loops = set(), [routine], []
         while todo:
             r = todo.pop()
             if r[0] in seen:
@@ -200,9 +206,9 @@ class Disassembly:
                     loops.append((target, a))
         inner = [l for l in loops if not any(o != l and l[0] <= o[0] and o[1] <= l[1] for o in loops)]
         if inner:
-            return max(inner, key=lambda l: l[1] - l[0])
-        start = self.routine_at(r[0])
-        return (start[0], self.body(start)[-1][0])
+            first, last = max(inner, key=lambda l: l[1] - l[0])
+            return first, last, last
+        return routine[0], self.body(routine)[-1][0], routine[0]
 
 
 # ---- Pure Data ------------------------------------------------------------------
