@@ -43,7 +43,12 @@ endfunction()
 function(add_pd_external class source)
     cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
     string(REPLACE "~" "_tilde" target "${class}")
-    add_library(${target} MODULE ${source})
+    # Compiled through a one-line wrapper: Ninja loses the header dependencies of a source
+    # whose path holds a "~" (CMake quotes the name of its dependency file), and a changed
+    # header would then not rebuild the plug-in.
+    set(unit "${CMAKE_CURRENT_BINARY_DIR}/plugins/${target}.cpp")
+    file(CONFIGURE OUTPUT "${unit}" CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${source}\"\n")
+    add_library(${target} MODULE "${unit}")
     tavrelle_plugin_settings(${target} ${class})
     set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}")
 

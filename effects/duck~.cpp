@@ -80,17 +80,33 @@ static t_int *duck_perform(t_int *w) {
     const float rest = 1.0f - coef;
     float env = x->x_env;
     float gain = x->x_gain;
-    for (int i = 0; i < n; i++) {
-        float v = in[i];
+    // The depth-scaled input with its floor.
+    auto attack_of = [&](float v) {
         v = tav::is_huge(v) ? 0.0f : std::fabs(v);
-        float attack = kEnvelopeFloor + depth * v;
+        return kEnvelopeFloor + depth * v;
+    };
+    // The peak follower's step, and the gain it asks for.
+    auto target = [&](float attack) {
         float release = coef * env;
         env = attack > release ? attack : release;
         float limited = env > 1.0f ? 1.0f : env;
-        float target = limited / env;
-        gain = coef * gain + target * rest;
-        out[i] = gain;
+        return limited / env;
+    };
+    auto smooth = [&](float target) { return gain = coef * gain + target * rest; };
+    // Four samples at a time: their inputs are independent, so the work on one overlaps
+    // the others'; only the envelope and the gain pass from one to the next.
+    constexpr int S = 4;
+    int i = 0;
+    for (; i + S <= n; i += S) {
+        float t[S];
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) t[j] = attack_of(in[i + j]);
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) t[j] = target(t[j]);
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) out[i + j] = smooth(t[j]);
     }
+    for (; i < n; i++) out[i] = smooth(target(attack_of(in[i])));
     x->x_env = env;
     x->x_gain = gain;
     return w + 5;

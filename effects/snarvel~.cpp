@@ -41,11 +41,23 @@ static std::int32_t saturating_int32(float u) {
     return static_cast<std::int32_t>(u);
 }
 
-// The sample's 8-bit code with bit 5 flipped, less the flipped code of silence.
-static float flipped_code(float offset, float s) {
-    float u = offset + s * kCodesPerUnit;
-    std::uint32_t code = (static_cast<std::uint32_t>(saturating_int32(u)) & 0xFFu) ^ kFlippedBit;
+// The quantiser's input for a sample, in codes.
+static float codes(float offset, float s) { return offset + s * kCodesPerUnit; }
+
+// The 8-bit code of q with bit 5 flipped, less the flipped code of silence.
+static float centred(std::int32_t q) {
+    std::uint32_t code = (static_cast<std::uint32_t>(q) & 0xFFu) ^ kFlippedBit;
     return static_cast<float>(static_cast<std::int32_t>(code) - kFlippedSilence);
+}
+
+// True when every u lies inside the 32-bit range, where a plain cast is exact: the bits
+// of a magnitude order like its value, and the OR of patterns is at least each one. NaN,
+// and the rare group that this test cannot clear, go through saturating_int32.
+template <int S> static bool plainly_in_range(const float (&u)[S]) {
+    std::uint32_t any = 0;
+#pragma GCC unroll 4
+    for (float v : u) any |= std::bit_cast<std::uint32_t>(v);
+    return (any & 0x7FFFFFFFu) < 0x4F000000u; // 2^31
 }
 
 static void *snarvel_new() {
@@ -94,12 +106,33 @@ static t_int *snarvel_perform(t_int *w) {
     const float offset = x->x_offset;
     const float coef = x->x_coef;
     float y = x->x_state;
-    for (int i = 0; i < n; i++) {
-        float s = in[i];
-        float next = coef * y + wet * flipped_code(offset, s);
-        out[i] = (next + dry * s) - y;
+    // The high-pass: the wet code in, the output with the dry path added.
+    auto step = [&](float s, std::int32_t q) {
+        float next = coef * y + wet * centred(q);
+        float o = (next + dry * s) - y;
         y = next;
+        return o;
+    };
+    // Four samples at a time: their codes are independent and their conversions overlap;
+    // only the high-pass's state passes from one to the next.
+    constexpr int S = 4;
+    int i = 0;
+    for (; i + S <= n; i += S) {
+        float s[S], u[S];
+        std::int32_t q[S];
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) s[j] = in[i + j], u[j] = codes(offset, s[j]);
+        if (plainly_in_range(u)) [[likely]] {
+#pragma GCC unroll 4
+            for (int j = 0; j < S; j++) q[j] = static_cast<std::int32_t>(u[j]);
+        } else {
+#pragma GCC unroll 4
+            for (int j = 0; j < S; j++) q[j] = saturating_int32(u[j]);
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) out[i + j] = step(s[j], q[j]);
     }
+    for (; i < n; i++) out[i] = step(in[i], saturating_int32(codes(offset, in[i])));
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }

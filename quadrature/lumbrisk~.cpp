@@ -42,11 +42,27 @@ struct Amplitude {
     static constexpr int kCount = 1;
     t_sample *out;
     explicit Amplitude(t_int *w) : out(reinterpret_cast<t_sample *>(w[3])) {}
-    void write(int i, tav::quad::Pair p) {
-        float a = p.direct, b = p.delayed;
-        float m = b * b + a * a;
-        float r = m <= kLargest ? approx_sqrt(m) : large_magnitude(a, b);
-        out[i] = tav::is_tiny(r) ? 0.0f : r * kRootHalf;
+    static float squares(tav::quad::Pair p) { return p.delayed * p.delayed + p.direct * p.direct; }
+    static float magnitude(tav::quad::Pair p, float m) {
+        return m <= kLargest ? approx_sqrt(m) : large_magnitude(p.direct, p.delayed);
+    }
+    void put(int i, float r) { out[i] = tav::is_tiny(r) ? 0.0f : r * kRootHalf; }
+    void write(int i, tav::quad::Pair p) { put(i, magnitude(p, squares(p))); }
+    // Both square roots in one stretch of code, so that they overlap in the pipeline.
+    // Sums of squares are never negative, so one test of their total covers both; only
+    // the rare pair beyond the float range takes the way that tests each one.
+    void write_pair(int i, tav::quad::Pair first, tav::quad::Pair second) {
+        float m0 = squares(first), m1 = squares(second);
+        float r0, r1;
+        if (m0 + m1 <= kLargest) [[likely]] {
+            r0 = approx_sqrt(m0);
+            r1 = approx_sqrt(m1);
+        } else {
+            r0 = magnitude(first, m0);
+            r1 = magnitude(second, m1);
+        }
+        put(i, r0);
+        put(i + 1, r1);
     }
 };
 

@@ -42,11 +42,16 @@ struct Pair {
     float delayed;
 };
 
-// Advances both chains by one sample on bank b. A huge or non-finite sample (after the
-// anti-denormal offset) enters as 0, and so does what the delayed chain sees of it next.
-inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
+// A huge or non-finite sample (after the anti-denormal offset) enters as 0, and so does
+// what the delayed chain sees of it next.
+inline float guard(float v) {
     float u = v + kAntiDenormal;
-    if (is_huge(u)) u = 0.0f;
+    return is_huge(u) ? 0.0f : u;
+}
+
+// Advances both chains by one sample on bank b.
+inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
+    float u = guard(v);
     float d = cf.prev;
     cf.prev = u;
     t_cfsection *sec = cf.bank[b];
@@ -62,6 +67,26 @@ inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
     return {u, d};
 }
 
+// Two samples: cfilters_tick on bank 0, then on bank 1. Each bank only looks two samples
+// back, so the two samples' four chains are independent of one another and advance
+// section by section together, overlapping in the floating-point pipeline.
+inline void cfilters_pair(t_cfilters &cf, float v0, float v1, Pair &first, Pair &second) {
+    const float u0 = guard(v0), u1 = guard(v1);
+    float s[4] = {u0, cf.prev, u1, u0}; // each sample's direct and delayed chain inputs
+    cf.prev = u1;
+    t_cfsection *chain[4] = {&cf.bank[0][0], &cf.bank[0][1], &cf.bank[1][0], &cf.bank[1][1]};
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; k++)
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; c++) {
+            t_cfsection &q = chain[c][2 * k];
+            float y = (c % 2 ? kDelayed[k] : kDirect[k]) * (s[c] + q.y2) - q.x2;
+            q.x2 = s[c], q.y2 = y, s[c] = y;
+        }
+    first = {s[0], s[1]};
+    second = {s[2], s[3]};
+}
+
 // Field by field, so that the copy stays in registers rather than becoming a memcpy.
 inline void copy_state(t_cfilters &to, const t_cfilters &from) {
     to.prev = from.prev;
@@ -72,7 +97,8 @@ inline void copy_state(t_cfilters &to, const t_cfilters &from) {
 }
 
 // A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
-// from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each.
+// from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each,
+// `write_pair(i, first, second)` positions i and i + 1.
 template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index of n in w
 
 // Block size 1: the bank alternates through x_phase; the block size is not read.
@@ -100,8 +126,9 @@ template <class X, class Outlets> t_int *perform(t_int *w) {
 
     int i = 0;
     for (; i + 1 < n; i += 2) {
-        out.write(i, cfilters_tick(cf, 0, in[i]));
-        out.write(i + 1, cfilters_tick(cf, 1, in[i + 1]));
+        Pair first, second;
+        cfilters_pair(cf, in[i], in[i + 1], first, second);
+        out.write_pair(i, first, second);
     }
     if (i < n) out.write(i, cfilters_tick(cf, 0, in[i]));
 

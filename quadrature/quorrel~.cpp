@@ -24,6 +24,10 @@ struct AnalyticPair {
         re[i] = tav::is_tiny(p.direct) ? 0.0f : p.direct;
         im[i] = tav::is_tiny(p.delayed) ? 0.0f : p.delayed;
     }
+    void write_pair(int i, tav::quad::Pair first, tav::quad::Pair second) {
+        write(i, first);
+        write(i + 1, second);
+    }
 };
 
 } // namespace

@@ -265,4 +265,25 @@ TEST(Snarvel, DspRestartClearsTheStateAndEmptyBlocksWriteNothing) {
     EXPECT_EQ(bits(probe), host::kUnwritten);
 }
 
+
+// Whole groups of samples are converted together when none can leave the 32-bit range,
+// one by one otherwise; a block of 1 converts every sample on its own. Values at and
+// around the range's edges, infinities and NaN, at every place in a group, must code
+// the same either way.
+TEST(Snarvel, GroupedSamplesCodeLikeSamplesOneByOne) {
+    const float edge = 2147483648.0f;
+    std::vector<float> input = sig::noise(3000, 2.0f);
+    const float bad[] = {sig::kNaN, sig::kInf, -sig::kInf, 1e30f, -1e30f, 5.1e7f, -5.1e7f,
+                         edge, -edge, std::nextafter(edge, 0.0f), 3e9f};
+    for (std::size_t k = 0; k < std::size(bad); k++)
+        for (int at = 0; at < 4; at++) input[200 * k + 5 * at] = bad[k];
+    for (std::size_t i = 2600; i < 2608; i++) input[i] = 4e7f; // a whole group far out, in range
+    for (float mix : {1.0f, 0.3f}) {
+        auto one = render(input, {{"mix", mix}}, 44100.0f, 1);
+        for (int block : {4, 6, 64})
+            EXPECT_EQ(first_difference(render(input, {{"mix", mix}}, 44100.0f, block), one), -1)
+                << "block " << block << " mix " << mix;
+    }
+}
+
 } // namespace
