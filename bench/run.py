@@ -430,7 +430,7 @@ def fmt(v, digits=1):
     return '—' if v is None else ('{:,.%df}' % digits).format(v)
 
 
-def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke):
+def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None):
     cpu, cores, system, gcc, pdver = machine()
     out = []
     w = out.append
@@ -472,8 +472,8 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke):
       '64: more noise (loud), or silence while the state decays (decay). Twenty seconds '
       'take a comb bank at feedback 0.84 from full scale below the smallest normal float '
       'had the input offset not kept it there. Flags: whether any floating-point operation '
-      'in the stretch raised the underflow or the denormal-operand flag (0: no subnormal '
-      'number was produced or consumed).' % ('a short stretch' if smoke else '20 s'))
+      'in the second half of the stretch, once the state has settled, raised the underflow '
+      'or the denormal-operand flag (0: no subnormal number was produced or consumed).' % ('a short stretch' if smoke else '20 s'))
     w('')
     w('| Class | Loud ns/sample | Decay ns/sample | Decay / loud | Subnormal flags | Within 10 % |')
     w('|---|---:|---:|---:|---:|:---:|')
@@ -518,25 +518,51 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke):
     w('## Inside Pure Data')
     w('')
     count, seconds, rounds = pd_setting
-    w('%d instances of the class fed one noise source, rendered for %g s of audio in '
-      '`pd -nogui -noaudio -batch`; the CPU time of the run, less that of the same patch '
-      'without the instances, as a share of one core per instance (the median of %d '
-      'rounds). Beside it, the same patch with the class replaced by the same work built '
-      'from vanilla objects, run in the same rounds so the ratio holds on a busy machine. '
-      '`damp~` is set beside `lop~` and `vcf~` as yardsticks, not equivalents.'
-      % (count, seconds, rounds))
-    w('')
-    w('| Class | Share per instance | Vanilla patch | Share per instance | Vanilla / class |')
-    w('|---|---:|---|---:|---:|')
-    for r in rows:
-        share = pd.get(r['class'])
-        kinds = r['vanilla'] or [None]
-        for kind in kinds:
-            v = pd.get('%s|%s' % (r['class'], kind)) if kind else None
-            w('| `%s` | %s %% | %s | %s | %s |' % (
-                r['class'], fmt(100 * share, 3) if share is not None else '—',
-                kind or 'none that vanilla objects can patch', fmt(100 * v, 3) + ' %' if v is not None else '—',
-                fmt(v / share, 1) if v is not None and share else '—'))
+    if not count:
+        w('Not measured in this run (--skip-pd).')
+    else:
+        w('%d instances of the class fed one noise source, rendered for %g s of audio in '
+          '`pd -nogui -noaudio -batch`; the CPU time of the run, less that of the same patch '
+          'without the instances, as a share of one core per instance (the median of %d '
+          'rounds). Beside it, the same patch with the class replaced by the same work built '
+          'from vanilla objects, run in the same rounds so the ratio holds on a busy machine. '
+          '`damp~` is set beside `lop~` and `vcf~` as yardsticks, not equivalents.'
+          % (count, seconds, rounds))
+        w('')
+        w('| Class | Share per instance | Vanilla patch | Share per instance | Vanilla / class |')
+        w('|---|---:|---|---:|---:|')
+        for r in rows:
+            share = pd.get(r['class'])
+            kinds = r['vanilla'] or [None]
+            for kind in kinds:
+                v = pd.get('%s|%s' % (r['class'], kind)) if kind else None
+                w('| `%s` | %s %% | %s | %s | %s |' % (
+                    r['class'], fmt(100 * share, 3) if share is not None else '—',
+                    kind or 'none that vanilla objects can patch', fmt(100 * v, 3) + ' %' if v is not None else '—',
+                    fmt(v / share, 1) if v is not None and share else '—'))
+    if baseline:
+        w('')
+        w('## Before and after')
+        w('')
+        w('%s Instruction counts and the model estimate are deterministic, so they compare '
+          'across machines; times are this machine\'s and only compare within one session.'
+          % baseline['label'])
+        w('')
+        w('| Class | Block | x86-64 instructions/sample | ARM instructions/sample '
+          '| Model cycles/sample (estimate) |')
+        w('|---|---:|---:|---:|---:|')
+        for r in rows:
+            for n in r['blocks']:
+                key = '%s/%d' % (r['class'], n)
+                then = baseline['counts'].get(key)
+                now = counts.get((r['class'], n))
+                arm_then = baseline['arm'].get(key, {})
+                arm_now = arm.get((r['class'], n), {}) if isinstance(arm, dict) else {}
+                pair = lambda a, b: '%s → %s' % (fmt(a), fmt(b)) if a is not None and b is not None else '—'
+                w('| `%s` | %d | %s | %s | %s |' % (
+                    r['class'], n, pair(then, now),
+                    pair(arm_then.get('instructions'), arm_now.get('instructions')),
+                    pair(arm_then.get('cycles'), arm_now.get('cycles'))))
     w('')
     w('## Notes: the floors')
     w('')
@@ -557,6 +583,9 @@ def main():
     ap.add_argument('--tools', default=os.environ.get(
         'TAVRELLE_TOOLS', os.path.join(ROOT, '..', 'shared', 'tools')))
     ap.add_argument('--out')
+    ap.add_argument('--skip-pd', action='store_true', help='leave out the runs inside Pd')
+    ap.add_argument('--baseline', default=os.path.join(ROOT, 'bench', 'baseline.json'),
+                    help='counts of an earlier version to set beside these')
     args = ap.parse_args()
     out = args.out or (os.path.join(args.build, 'bench', 'BENCHMARKS.md') if args.smoke
                        else os.path.join(ROOT, 'docs', 'BENCHMARKS.md'))
@@ -588,10 +617,20 @@ def main():
                     log('qemu-arm:', r['class'], 'block', n)
                     arm[(r['class'], n)] = tool.measure(r['class'], n, args.smoke)
 
-    pd, pd_setting = pure_data(rows, os.path.join(args.build, 'tavrelle'), args.smoke)
-    text = report(rows, gbench, context, counts, arm, pd, pd_setting, args.smoke)
+    if args.skip_pd:
+        pd, pd_setting = {}, (0, 0, 0)
+    else:
+        pd, pd_setting = pure_data(rows, os.path.join(args.build, 'tavrelle'), args.smoke)
+    results = {'counts': {'%s/%d' % k: v for k, v in counts.items()},
+               'arm': {'%s/%d' % k: v for k, v in arm.items()} if isinstance(arm, dict) else {},
+               'time': {k: v[0] for k, v in gbench.items()}}
+    baseline = None
+    if os.path.exists(args.baseline):
+        baseline = json.load(open(args.baseline))
+    text = report(rows, gbench, context, counts, arm, pd, pd_setting, args.smoke, baseline)
     os.makedirs(os.path.dirname(out), exist_ok=True)
     open(out, 'w').write(text)
+    json.dump(results, open(os.path.join(args.build, 'bench', 'results.json'), 'w'), indent=1)
     print(text)
     log('written to', out)
 

@@ -38,6 +38,18 @@ inline float approx_sqrt(float x) {
     return approx_sqrt(bs * bs + as * as) * kUp;
 }
 
+// Chain outputs both below 2^-65 (silence leaves them near 1e-21) have squares and a sum
+// below 2^-129, all subnormal: slow on most floating-point units, a trap on ARM's VFP11.
+// The square root of any sum that small is below 2^-63 (its estimate never exceeds
+// 2 x 10^19 times the sum), so the output is the 0 the tiny test would give, and it is
+// written without that arithmetic.
+constexpr std::uint32_t kQuiet = 0x1F000000u; // the magnitude bits of 2^-65
+
+// True when every value is below 2^-65: the OR of magnitude patterns is at least each one.
+template <class... F> bool quiet(F... v) {
+    return ((std::bit_cast<std::uint32_t>(v) | ...) & 0x7FFFFFFFu) < kQuiet;
+}
+
 struct Amplitude {
     static constexpr int kCount = 1;
     t_sample *out;
@@ -46,12 +58,18 @@ struct Amplitude {
     static float magnitude(tav::quad::Pair p, float m) {
         return m <= kLargest ? approx_sqrt(m) : large_magnitude(p.direct, p.delayed);
     }
-    void put(int i, float r) { out[i] = tav::is_tiny(r) ? 0.0f : r * kRootHalf; }
-    void write(int i, tav::quad::Pair p) { put(i, magnitude(p, squares(p))); }
+    static float scaled(float r) { return tav::is_tiny(r) ? 0.0f : r * kRootHalf; }
+    void write(int i, tav::quad::Pair p) {
+        out[i] = quiet(p.direct, p.delayed) ? 0.0f : scaled(magnitude(p, squares(p)));
+    }
     // Both square roots in one stretch of code, so that they overlap in the pipeline.
     // Sums of squares are never negative, so one test of their total covers both; only
     // the rare pair beyond the float range takes the way that tests each one.
     void write_pair(int i, tav::quad::Pair first, tav::quad::Pair second) {
+        if (quiet(first.direct, first.delayed, second.direct, second.delayed)) {
+            out[i] = out[i + 1] = 0.0f;
+            return;
+        }
         float m0 = squares(first), m1 = squares(second);
         float r0, r1;
         if (m0 + m1 <= kLargest) [[likely]] {
@@ -61,8 +79,8 @@ struct Amplitude {
             r0 = magnitude(first, m0);
             r1 = magnitude(second, m1);
         }
-        put(i, r0);
-        put(i + 1, r1);
+        out[i] = scaled(r0);
+        out[i + 1] = scaled(r1);
     }
 };
 

@@ -392,8 +392,8 @@ Probed probe(const char *cls, const std::vector<float> &input) {
 // From ordinary levels down to where the magnitude is tiny: the tiny test looks at the
 // square root before the scaling.
 TEST(Amplitude, IsTheScaledCheapMagnitudeOfTheRawPair) {
-    int flushed = 0, small = 0;
-    for (float level : {1.0f, 1e-3f, 1.3e-19f}) {
+    int flushed = 0, small = 0, quiet = 0;
+    for (float level : {1.0f, 1e-3f, 1.3e-19f, 4e-20f, 1e-20f}) {
         auto input = sig::noise(3000, level);
         for (const char *cls : kClasses) {
             Probed p = probe(cls, input);
@@ -409,11 +409,24 @@ TEST(Amplitude, IsTheScaledCheapMagnitudeOfTheRawPair) {
                 ASSERT_EQ(bits(p.out[0][i]), bits(want)) << "level " << level << ", sample " << i;
                 flushed += want == 0.0f;
                 small += want != 0.0f && is_tiny(want);
+                quiet += std::fabs(a) < 0x1p-65f && std::fabs(b) < 0x1p-65f;
             }
         }
     }
     EXPECT_GT(flushed, 0) << "the quietest level reaches the tiny test";
     EXPECT_GT(small, 0) << "and leaves some outputs below 2^-63 after the scaling";
+    EXPECT_GT(quiet, 0) << "and the chains fall below 2^-65, where the squares are subnormal";
+}
+
+// The same quiet levels through the two-sample form.
+TEST(Amplitude, QuietLevelsGiveTheSameOutputInBothForms) {
+    for (float level : {1.3e-19f, 4e-20f, 1e-20f, 0.0f}) {
+        auto input = sig::noise(3000, level);
+        EXPECT_EQ(first_difference(render("lumbrisk~", input, {64, 44100.0f})[0],
+                                   render("lumbrisk~", input, {1, 44100.0f})[0]),
+                  -1)
+            << "level " << level;
+    }
 }
 
 // Chain outputs near 2^64 have squares beyond the float range; the output is still the
