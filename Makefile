@@ -5,7 +5,7 @@
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo clean
+.PHONY: all build check check-asan install deps demo clean
 
 all: build
 
@@ -21,6 +21,14 @@ build:
 check: build
 	@ctest --preset default
 
+# The test host's tests once more with every plug-in and test built with AddressSanitizer
+# and UndefinedBehaviorSanitizer (into build-asan).
+check-asan:
+	@scripts/deps.sh check base 2>/dev/null || scripts/deps.sh install base
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan
+	@ctest --preset asan
+
 install: build
 	mkdir -p "$(PDLIBDIR)"
 	cp -R $(STAGE)/. "$(PDLIBDIR)/"
@@ -30,4 +38,4 @@ demo: build
 	@scripts/demo.sh
 
 clean:
-	rm -rf build
+	rm -rf build build-asan build-fuzz
