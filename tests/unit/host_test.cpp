@@ -55,7 +55,7 @@ struct Faulty : host::Object {
         if (!faulty_class) {
             faulty_class = class_new(gensym("tavrelle-faulty~"), (t_newmethod)faulty_new, nullptr,
                                      sizeof(t_faulty), 0, A_NULL);
-            CLASS_MAINSIGNALIN(faulty_class, t_faulty, x_f);
+            tav::add_main_signal_inlet<t_faulty>(faulty_class);
             tav::add_dsp_method(faulty_class, (t_method)faulty_dsp);
         }
         return "tavrelle-faulty~";
