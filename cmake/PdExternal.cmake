@@ -12,7 +12,13 @@ set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
 function(add_pd_external class source)
     cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
     string(REPLACE "~" "_tilde" target "${class}")
-    add_library(${target} MODULE ${source})
+    # The source is compiled through a wrapper whose name has no "~": CMake quotes an
+    # object path that holds one in its depfile setting, Ninja then looks for a file
+    # whose name includes the quotes, and the object's header dependencies are lost.
+    set(wrapper "${CMAKE_CURRENT_BINARY_DIR}/plugin-sources/${target}.cpp")
+    file(CONFIGURE OUTPUT "${wrapper}"
+        CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${source}\"\n")
+    add_library(${target} MODULE "${wrapper}")
     set_target_properties(${target} PROPERTIES
         PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
         LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}"
