@@ -5,7 +5,9 @@
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check check-asan install deps demo clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build check check-asan fuzz install deps demo clean
 
 all: build
 
@@ -21,13 +23,20 @@ build:
 check: build
 	@ctest --preset default
 
-# The test host's tests once more with every plug-in and test built with AddressSanitizer
-# and UndefinedBehaviorSanitizer (into build-asan).
+# The test host's tests once more with every plug-in and test built with clang's
+# AddressSanitizer and UndefinedBehaviorSanitizer (into build-asan).
 check-asan:
-	@scripts/deps.sh check base 2>/dev/null || scripts/deps.sh install base
+	@scripts/deps.sh check base sanitizers 2>/dev/null || scripts/deps.sh install base sanitizers
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan
 	@ctest --preset asan
+
+# The fuzz target over every class for FUZZ_SECONDS (clang, sanitizers; into build-fuzz).
+fuzz:
+	@scripts/deps.sh check base sanitizers 2>/dev/null || scripts/deps.sh install base sanitizers
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
 install: build
 	mkdir -p "$(PDLIBDIR)"

@@ -10,6 +10,7 @@ packages=""
 for g in $groups; do
     case $g in
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
+    sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
