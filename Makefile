@@ -7,7 +7,7 @@ STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz install deps demo clean
+.PHONY: all build check check-asan fuzz load install deps demo clean
 
 all: build
 
@@ -37,6 +37,12 @@ fuzz:
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# Pure Data under load (500 instances built, run, deleted and rebuilt), once as it is and
+# once in valgrind's memcheck; the first also runs in make check.
+load: build
+	@scripts/deps.sh check base load 2>/dev/null || scripts/deps.sh install base load
+	@TAVRELLE_LOAD_VALGRIND=1 ctest --preset default -R LoadInPd
 
 install: build
 	mkdir -p "$(PDLIBDIR)"

@@ -11,6 +11,7 @@ for g in $groups; do
     case $g in
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
+    load) packages="$packages valgrind" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
