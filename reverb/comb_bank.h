@@ -122,21 +122,28 @@ template <class X> t_int *perform(t_int *w) {
         filt[4] = x->x_filt5, filt[5] = x->x_filt6, filt[6] = x->x_filt7, filt[7] = x->x_filt8;
     }
 
+    // Stage by stage across the eight combs, so that their independent work overlaps
+    // in the floating-point pipeline instead of waiting on one comb at a time.
     for (int i = 0; i < n; i++) {
         input = condition(in[i]);
+        float back[8];
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++) back[k] = line[k][pos[k]];
         // The damped bank sums its lowpass states, the plain bank its delay-line outputs.
-        float y = damped ? filt[0] : line[0][pos[0]];
+        const float *sum = damped ? filt : back;
+        float y = sum[0];
 #pragma GCC unroll 8
-        for (int k = 1; k < 8; k++) y += damped ? filt[k] : line[k][pos[k]];
+        for (int k = 1; k < 8; k++) y += sum[k];
         out[i] = is_tiny(y) ? 0.0f : y;
+        if constexpr (damped) {
 #pragma GCC unroll 8
-        for (int k = 0; k < 8; k++) {
-            float *slot = &line[k][pos[k]];
-            float back = *slot;
-            if constexpr (damped) back = filt[k] = damp * filt[k] + atten * back;
-            *slot = input + feedback * back;
-            if (++pos[k] == len[k]) pos[k] = 0;
+            for (int k = 0; k < 8; k++) back[k] = filt[k] = damp * filt[k] + atten * back[k];
         }
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++) line[k][pos[k]] = input + feedback * back[k];
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++)
+            if (++pos[k] == len[k]) pos[k] = 0;
     }
 
     x->x_input = input;

@@ -225,18 +225,27 @@ bool Object::inlet_float(int inlet, float value) {
     return message(inlets[inlet - 1]->selector->s_name, {value});
 }
 
-void Object::dsp(float sr, int n, bool in_place) {
+void Object::dsp_sharing(float sr, int n, int outlet) {
+    set_sample_rate(sr);
+    build_dsp(sr, n, outlet);
+}
+
+void Object::dsp_resampled(float signal_sr, int n, bool in_place) {
+    build_dsp(signal_sr, n, in_place ? 0 : -1);
+}
+
+void Object::build_dsp(float sr, int n, int outlet) {
     auto it = info_->methods.find("dsp");
     ASSERT_NE(it, info_->methods.end()) << "no dsp method";
     EXPECT_EQ(it->second.args, std::vector<t_atomtype>{A_CANT});
     n_ = n;
-    in_place_ = in_place;
+    shared_ = outlet;
     int outlets = signal_outlets();
     in_.assign(n > 0 ? n : 1, 0.0f);
     out_store_.assign(outlets, std::vector<float>(n > 0 ? n : 1, 0.0f));
     outs_.clear();
     for (auto &o : out_store_) outs_.push_back(o.data());
-    if (in_place) outs_[0] = in_.data();
+    if (outlet >= 0 && outlet < outlets) outs_[outlet] = in_.data();
 
     std::vector<t_signal> sigs(1 + outlets);
     std::vector<t_signal *> sp;
@@ -246,7 +255,6 @@ void Object::dsp(float sr, int n, bool in_place) {
         sigs[k].s_sr = sr;
         sp.push_back(&sigs[k]);
     }
-    set_sample_rate(sr);
     chain_.clear();
     g_chain = &chain_;
     reinterpret_cast<void (*)(t_object *, t_signal **)>(it->second.fn)(x_, sp.data());
@@ -275,7 +283,7 @@ std::vector<std::vector<float>> Object::process(const std::vector<float> &input)
         for (int i = 0; i < n_; i++)
             in_[i] = start + i < input.size() ? input[start + i] : 0.0f;
         for (int k = 0; k < outlets; k++) {
-            if (in_place_ && k == 0) continue;
+            if (k == shared_) continue;
             for (int i = 0; i < n_; i++) std::memcpy(&outs_[k][i], &kUnwritten, 4);
         }
         tick();

@@ -88,7 +88,9 @@ std::string patch_text(const Case &c) {
         p << "#X obj 20 " << 290 + 30 * k << " table out" << k << " " << frames << ";\n"; // 12..
     // The class inside a subpatch with its own block size.
     p << "#N canvas 0 0 600 400 chain 0;\n"
-      << "#X obj 20 20 block~ " << c.block << ";\n"            // 0
+      << "#X obj 20 20 block~ " << c.block;                    // 0
+    if (c.upsample != 1) p << " 1 " << c.upsample;
+    p << ";\n"
       << "#X obj 20 50 r tav-start;\n"                         // 1
       << "#X obj 20 80 tabplay~ in;\n"                         // 2
       << "#X obj 20 140 " << c.cls << ";\n"                    // 3
@@ -140,18 +142,23 @@ Run run_in_pd(const Case &c) {
         if (line.rfind("error:", 0) == 0) run.errors = true;
     }
     run.out = read_wav(dir / "out.wav");
-    if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure())
-        fs::remove_all(dir);
+    if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure()) {
+        std::error_code ignored; // the per-process folder goes once it is empty
+        fs::remove_all(dir, ignored);
+        fs::remove(dir.parent_path(), ignored);
+    }
     return run;
 }
 
 std::vector<std::vector<float>> run_in_host(const Case &c) {
     host::Object obj(c.cls);
+    host::set_sample_rate(c.sample_rate); // what settings that read the rate see in Pd
     for (const Setting &s : c.settings) {
         if (s.inlet == 0) obj.message(s.selector, s.args);
         else obj.inlet_float(s.inlet, s.args.at(0));
     }
-    obj.dsp(c.sample_rate, c.block);
+    if (c.upsample == 1) obj.dsp(c.sample_rate, c.block);
+    else obj.dsp_resampled(c.sample_rate * static_cast<float>(c.upsample), c.block);
     auto out = obj.process(c.input);
     for (auto &channel : out) {
         channel.resize(c.input.size());

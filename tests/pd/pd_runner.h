@@ -25,6 +25,9 @@ struct Case {
     std::vector<Setting> settings;
     int block = 64;
     float sample_rate = 44100.0f;
+    // Above 1, the subpatch runs at this multiple of Pd's rate (block~ upsampling): its
+    // signals carry the higher rate while sys_getsr still reports Pd's.
+    int upsample = 1;
     int outlets = 1;
 };
 

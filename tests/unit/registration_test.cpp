@@ -26,6 +26,14 @@ const std::vector<ClassContract> &contracts() {
         {"plenthL~", {freeverb_banner("plenthL~")}, {"decay"}, {"decay"}, 1},
         {"skavelR~", {freeverb_banner("skavelR~")}, {}, {}, 1},
         {"skavelL~", {freeverb_banner("skavelL~")}, {}, {}, 1},
+        {"lumbrisk~", {"[lumbrisk~] version 1.0, written by Tavrelle"}, {}, {}, 1},
+        {"quorrel~",
+         {"[quorrel~] version 1.0, written by Tavrelle",
+          "[quorrel~] is based on Dorrowin's coefficients"},
+         {}, {}, 2},
+        {"duck~", {"[duck~] version 1.0, written by Tavrelle"}, {"depth", "response", "bypass"}, {"depth", "response"}, 1},
+        {"snarvel~", {"[snarvel~] version 1.0 by Tavrelle"}, {"mix", "noisegate"}, {"mix", "noisegate"}, 1},
+        {"damp~", {"[damp~] version 1.0 by Tavrelle"}, {"tone"}, {"tone"}, 1},
     };
     return all;
 }

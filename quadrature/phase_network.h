@@ -1,0 +1,132 @@
+// The 90-degree phase-difference network shared by lumbrisk~ and quorrel~: two chains of
+// four allpass sections in z^-2, the direct chain fed the current input and the delayed
+// chain the input one sample late. Their outputs keep unit gain and stay 90 degrees apart
+// over nearly the whole band.
+//
+// Each section only looks two samples back, so the state is split into two banks that
+// serve alternate samples. Block size 1 takes its bank from x_phase; every other block
+// size is processed in pairs, bank 0 then bank 1, so both forms give the same samples.
+//
+// Each plug-in includes this header from its one source and so carries its own copy.
+#pragma once
+
+#include "tavrelle.h"
+
+#include <cstring>
+
+// One allpass section: its input and output at the last step that used its bank.
+struct t_cfsection {
+    float x2;
+    float y2;
+};
+
+constexpr int kCfSections = 8; // per bank: stage by stage, the direct chain first
+
+struct t_cfilters {
+    float prev;                       // guarded input of the previous sample
+    t_cfsection bank[2][kCfSections]; // bank 0: even positions, bank 1: odd positions
+};
+static_assert(sizeof(t_cfilters) == 33 * sizeof(float), "t_cfilters is 33 floats");
+
+// Clears the whole network. Defined here because exactly one source per plug-in includes
+// this header; the constructors are its only callers.
+TAVRELLE_EXPORT void init_cfilters(t_cfilters *cf) { std::memset(cf, 0, sizeof *cf); }
+
+namespace tav::quad {
+
+constexpr float kDirect[4] = {0.161758f, 0.733029f, 0.94535f, 0.990598f};
+constexpr float kDelayed[4] = {0.479401f, 0.876218f, 0.976599f, 0.9975f};
+
+struct Pair {
+    float direct;
+    float delayed;
+};
+
+// Advances both chains by one sample on bank b. A huge or non-finite sample (after the
+// anti-denormal offset) enters as 0, and so does what the delayed chain sees of it next.
+inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
+    float u = v + kAntiDenormal;
+    if (is_huge(u)) u = 0.0f;
+    float d = cf.prev;
+    cf.prev = u;
+    t_cfsection *sec = cf.bank[b];
+    // The chains are independent: one section of each per stage keeps both pipelines busy.
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; k++) {
+        t_cfsection &p = sec[2 * k], &q = sec[2 * k + 1];
+        float y = kDirect[k] * (u + p.y2) - p.x2;
+        float z = kDelayed[k] * (d + q.y2) - q.x2;
+        p.x2 = u, p.y2 = y, u = y;
+        q.x2 = d, q.y2 = z, d = z;
+    }
+    return {u, d};
+}
+
+// Field by field, so that the copy stays in registers rather than becoming a memcpy.
+inline void copy_state(t_cfilters &to, const t_cfilters &from) {
+    to.prev = from.prev;
+#pragma GCC unroll 2
+    for (int b = 0; b < 2; b++)
+#pragma GCC unroll 8
+        for (int k = 0; k < kCfSections; k++) to.bank[b][k] = from.bank[b][k];
+}
+
+// A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
+// from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each.
+template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index of n in w
+
+// Block size 1: the bank alternates through x_phase; the block size is not read.
+template <class X, class Outlets> t_int *perform_one(t_int *w) {
+    X *x = reinterpret_cast<X *>(w[1]);
+    const t_sample *in = reinterpret_cast<t_sample *>(w[2]);
+    Outlets out(w);
+    int phase = x->x_phase;
+    out.write(0, cfilters_tick(x->x_cf, phase & 1, in[0]));
+    x->x_phase = (phase + 1) & 1;
+    return w + kBlockArg<Outlets> + 1;
+}
+
+// Any other block size: pairs of samples on bank 0 then bank 1, the state in locals for
+// the block. An odd block (which Pd does not deliver) ends with one sample on bank 0, so
+// that every outlet sample is still written.
+template <class X, class Outlets> t_int *perform(t_int *w) {
+    X *x = reinterpret_cast<X *>(w[1]);
+    const t_sample *in = reinterpret_cast<t_sample *>(w[2]);
+    Outlets out(w);
+    const int n = static_cast<int>(w[kBlockArg<Outlets>]);
+
+    t_cfilters cf;
+    copy_state(cf, x->x_cf);
+
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        out.write(i, cfilters_tick(cf, 0, in[i]));
+        out.write(i + 1, cfilters_tick(cf, 1, in[i + 1]));
+    }
+    if (i < n) out.write(i, cfilters_tick(cf, 0, in[i]));
+
+    copy_state(x->x_cf, cf);
+    return w + kBlockArg<Outlets> + 1;
+}
+
+// Block size 1 takes the one-sample form and restarts the alternation at bank 0; any
+// other size takes the pairs and leaves x_phase as it is. The state carries on either way.
+template <class Outlets, class X>
+void add_perform(X *x, t_signal **sp, t_perfroutine one, t_perfroutine pairs) {
+    const int n = sp[0]->s_n;
+    t_perfroutine f = n == 1 ? one : pairs;
+    if constexpr (Outlets::kCount == 1)
+        dsp_add(f, 4, x, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(n));
+    else
+        dsp_add(f, 5, x, sp[0]->s_vec, sp[1]->s_vec, sp[2]->s_vec, static_cast<t_int>(n));
+    if (n == 1) x->x_phase = 0;
+}
+
+template <class X, class Outlets> void *create(t_class *c) {
+    X *x = reinterpret_cast<X *>(pd_new(c));
+    for (int k = 0; k < Outlets::kCount; k++) outlet_new(&x->x_obj, &s_signal);
+    init_cfilters(&x->x_cf);
+    return x;
+}
+
+} // namespace tav::quad

@@ -1,0 +1,44 @@
+// quorrel~: the analytic-signal pair of the phase-difference network, the direct chain
+// (real part) on the left outlet and the delayed chain (imaginary part) on the right.
+#include "phase_network.h"
+
+struct t_quorrel {
+    t_object x_obj;
+    t_float x_f;
+    int32_t x_phase;
+    t_cfilters x_cf;
+};
+TAVRELLE_RECORD(t_quorrel);
+
+t_class *quorrel_class;
+
+namespace {
+
+// Each chain output is flushed on its own; the network keeps the raw values.
+struct AnalyticPair {
+    static constexpr int kCount = 2;
+    t_sample *re, *im;
+    explicit AnalyticPair(t_int *w)
+        : re(reinterpret_cast<t_sample *>(w[3])), im(reinterpret_cast<t_sample *>(w[4])) {}
+    void write(int i, tav::quad::Pair p) {
+        re[i] = tav::is_tiny(p.direct) ? 0.0f : p.direct;
+        im[i] = tav::is_tiny(p.delayed) ? 0.0f : p.delayed;
+    }
+};
+
+} // namespace
+
+static void *quorrel_new() { return tav::quad::create<t_quorrel, AnalyticPair>(quorrel_class); }
+static t_int *quorrel_perform_one(t_int *w) { return tav::quad::perform_one<t_quorrel, AnalyticPair>(w); }
+static t_int *quorrel_perform(t_int *w) { return tav::quad::perform<t_quorrel, AnalyticPair>(w); }
+static void quorrel_dsp(t_quorrel *x, t_signal **sp) {
+    tav::quad::add_perform<AnalyticPair>(x, sp, quorrel_perform_one, quorrel_perform);
+}
+
+TAVRELLE_EXPORT void quorrel_tilde_setup() {
+    quorrel_class = class_new(gensym("quorrel~"), (t_newmethod)quorrel_new, nullptr, sizeof(t_quorrel), 0, A_NULL);
+    CLASS_MAINSIGNALIN(quorrel_class, t_quorrel, x_f);
+    tav::add_dsp_method(quorrel_class, (t_method)quorrel_dsp);
+    post("[quorrel~] version %s, written by Tavrelle", "1.0");
+    post("[quorrel~] is based on Dorrowin's coefficients");
+}

@@ -1,0 +1,450 @@
+// The quadrature tools: the phase-difference network seen through quorrel~'s two
+// outlets, the amplitude that lumbrisk~ makes of it, and the two processing forms (block
+// size 1 and every other size) that must agree sample for sample.
+#include "host.h"
+#include "signals.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+
+namespace {
+
+using sig::bits;
+using sig::first_difference;
+
+constexpr float kRootHalf = 0.70710677f;
+
+// Below 2^-63, zero included: bits 30 and 29 both clear.
+bool is_tiny(float f) { return (bits(f) & 0x60000000u) == 0; }
+
+constexpr int kSettle = 20000; // the slowest section's poles shrink by 0.99875 a sample
+const char *const kClasses[] = {"lumbrisk~", "quorrel~"};
+
+struct Form {
+    int block;
+    float sr;
+};
+
+using Outlets = std::vector<std::vector<float>>;
+
+Outlets render(const char *cls, const std::vector<float> &input, Form f, int shared = -1) {
+    host::Object obj(cls);
+    obj.dsp_sharing(f.sr, f.block, shared);
+    Outlets outs = obj.process(input);
+    for (auto &o : outs) o.resize(input.size());
+    return outs;
+}
+
+// All samples of all outlets, one after the other, for whole-output comparisons.
+std::vector<float> joined(const Outlets &outs) {
+    std::vector<float> all;
+    for (auto &o : outs) all.insert(all.end(), o.begin(), o.end());
+    return all;
+}
+
+template <class F> F plugin_symbol(const char *cls, const char *name) {
+    host::load(cls);
+    void *lib = dlopen(host::plugin_path(cls).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void *sym = lib ? dlsym(lib, name) : nullptr;
+    EXPECT_NE(sym, nullptr) << cls << " exports no " << name;
+    return reinterpret_cast<F>(sym);
+}
+
+float cheapsqrt(float x) {
+    static auto fn = plugin_symbol<float (*)(float)>("lumbrisk~", "cheapsqrt");
+    return fn(x);
+}
+
+// The record as both classes lay it out: header, main-inlet float, x_phase, then the
+// network (prev, then two banks of eight sections of x2, y2).
+struct Layout {
+    t_object obj;
+    float f;
+    std::int32_t phase;
+    float prev;
+    float bank[2][8][2];
+};
+
+Layout layout_of(const host::Object &obj) {
+    Layout l;
+    auto bytes = obj.record_bytes();
+    EXPECT_EQ(bytes.size(), sizeof l);
+    std::memcpy(&l, bytes.data(), std::min(bytes.size(), sizeof l));
+    return l;
+}
+
+// ---- the network's own properties, on quorrel~'s outlets --------------------------------
+
+class Forms : public testing::TestWithParam<Form> {};
+INSTANTIATE_TEST_SUITE_P(BlockAndRate, Forms,
+                         testing::Values(Form{1, 44100.0f}, Form{64, 44100.0f}, Form{1, 48000.0f},
+                                         Form{64, 48000.0f}),
+                         [](const auto &i) {
+                             return "Block" + std::to_string(i.param.block) + "At" +
+                                    std::to_string(static_cast<int>(i.param.sr));
+                         });
+
+TEST_P(Forms, SilenceGivesExactZerosOnEveryOutlet) {
+    const std::vector<float> silence(12000, 0.0f);
+    for (const char *cls : kClasses)
+        for (auto &out : render(cls, silence, GetParam()))
+            EXPECT_EQ(first_difference(out, silence), -1) << cls;
+}
+
+// Unit gain at 0 Hz, a quarter of the rate and Nyquist; the right outlet is the left one
+// delayed, negated and delayed by a quarter period respectively.
+TEST_P(Forms, SettledGainAndPhaseAtZeroQuarterAndNyquist) {
+    const int len = kSettle + 2000;
+    auto check = [&](const std::vector<float> &in, int right_sign, int right_delay,
+                     const char *what) {
+        auto out = render("quorrel~", in, GetParam());
+        for (int i = kSettle; i < len; i++) {
+            ASSERT_NEAR(out[0][i], in[i], 2e-5) << what << " left, sample " << i;
+            ASSERT_NEAR(out[1][i], right_sign * in[i - right_delay], 2e-5)
+                << what << " right, sample " << i;
+        }
+    };
+    check(std::vector<float>(len, 1.0f), 1, 0, "constant");
+    std::vector<float> nyquist(len);
+    for (int i = 0; i < len; i++) nyquist[i] = i % 2 ? -1.0f : 1.0f;
+    check(nyquist, -1, 0, "Nyquist");
+    check(sig::sine(len, 0.25), 1, 1, "quarter rate");
+
+    auto out = render("quorrel~", sig::sine(len, 0.25, 1.0f, 0.3), GetParam());
+    for (int i = kSettle; i < len; i++)
+        ASSERT_NEAR(out[0][i] * out[0][i] + out[1][i] * out[1][i], 1.0f, 5e-5) << i;
+}
+
+// Least-squares fit of y = amplitude * cos(2 pi f i - phase) over the samples from `from`.
+struct Tone {
+    double amplitude, phase;
+};
+Tone fit(const std::vector<float> &y, int from, double f) {
+    double cc = 0, cs = 0, ss = 0, yc = 0, ys = 0;
+    for (std::size_t i = from; i < y.size(); i++) {
+        double c = std::cos(2 * M_PI * f * i), s = std::sin(2 * M_PI * f * i);
+        cc += c * c, cs += c * s, ss += s * s, yc += y[i] * c, ys += y[i] * s;
+    }
+    double det = cc * ss - cs * cs;
+    double a = (yc * ss - ys * cs) / det, b = (ys * cc - yc * cs) / det;
+    return {std::hypot(a, b), std::atan2(b, a)};
+}
+
+// How many degrees the right outlet lags the left for a unit sine at f.
+double measured_lag(double f, Form form, double *gain_error = nullptr) {
+    auto out = render("quorrel~", sig::sine(2 * kSettle, f), form);
+    Tone left = fit(out[0], kSettle, f), right = fit(out[1], kSettle, f);
+    if (gain_error)
+        *gain_error = std::max(std::abs(left.amplitude - 1), std::abs(right.amplitude - 1));
+    double lag = (right.phase - left.phase) * 180 / M_PI;
+    while (lag > 180) lag -= 360;
+    while (lag <= -180) lag += 360;
+    return lag;
+}
+
+TEST_P(Forms, RightLagsLeftByNinetyDegreesAcrossTheBand) {
+    double worst = 0;
+    for (int k = 0; k <= 24; k++) {
+        double low = 0.0005 * std::pow(500.0, k / 24.0); // 0.0005 ... 0.25, log spaced
+        for (double f : {low, 0.5 - low}) {
+            double gain_error = 0;
+            double lag = measured_lag(f, GetParam(), &gain_error);
+            EXPECT_NEAR(lag, 90, 0.73) << "at " << f << " of the rate";
+            EXPECT_LT(gain_error, 1e-4) << "at " << f << " of the rate";
+            worst = std::max(worst, std::abs(lag - 90));
+        }
+    }
+    RecordProperty("worst_phase_error_degrees", std::to_string(worst));
+    // Outside the band the difference heads for 0 below and for 180 above.
+    EXPECT_LT(measured_lag(0.0003, GetParam()), 90 - 0.73);
+    EXPECT_GT(measured_lag(0.4997, GetParam()), 90 + 0.73);
+}
+
+// The ripple comes from the network's phase error and the square root's; at its worst
+// (near 0.2 and 0.3 of the rate) it reaches just past 0.702 and 0.710.
+TEST_P(Forms, FollowerGivesTheRmsOfSinesInTheBand) {
+    float lowest = 1, highest = 0;
+    for (double f : {0.01, 0.02, 0.05, 0.1, 0.15, 0.2, 0.25, 0.29, 0.3}) {
+        auto out = render("lumbrisk~", sig::sine(kSettle + 3000, f, 1.0f, 0.7), GetParam())[0];
+        for (int i = kSettle; i < kSettle + 3000; i++) {
+            ASSERT_GE(out[i], 0.702f - 1e-4f) << "at " << f << ", sample " << i;
+            ASSERT_LE(out[i], 0.710f + 1e-4f) << "at " << f << ", sample " << i;
+            lowest = std::min(lowest, out[i]), highest = std::max(highest, out[i]);
+        }
+    }
+    RecordProperty("lowest", std::to_string(lowest));
+    RecordProperty("highest", std::to_string(highest));
+    // At a quarter of the rate the pair is exact, so only the square root's error is left.
+    auto out = render("lumbrisk~", sig::sine(kSettle + 1000, 0.25), GetParam())[0];
+    for (int i = kSettle; i < kSettle + 1000; i++)
+        ASSERT_NEAR(out[i], kRootHalf * 0.99830717f, 3e-5) << i;
+}
+
+// ---- the two processing forms ----------------------------------------------------------
+
+std::vector<float> mixed_input(int len) {
+    auto v = sig::noise(len, 0.8f);
+    auto s = sig::sine(len, 0.013, 0.5f);
+    for (int i = 0; i < len; i++) v[i] += s[i];
+    return v;
+}
+
+TEST(QuadratureForms, BlockOneMatchesEveryEvenBlockBitForBit) {
+    auto input = mixed_input(6000);
+    for (const char *cls : kClasses)
+        for (float sr : {44100.0f, 48000.0f}) {
+            auto one = joined(render(cls, input, {1, sr}));
+            for (int block : {2, 64, 256})
+                EXPECT_EQ(first_difference(joined(render(cls, input, {block, sr})), one), -1)
+                    << cls << " block " << block << " at " << sr;
+        }
+}
+
+// A rebuild at block size 1 restarts the alternation at bank 0; one at any other size
+// changes nothing in the record, x_phase included.
+TEST(QuadratureForms, RebuildsTouchOnlyThePhaseAndOnlyAtBlockOne) {
+    for (const char *cls : kClasses) {
+        host::Object obj(cls);
+        EXPECT_EQ(obj.info().size, sizeof(Layout)) << cls;
+        obj.dsp(44100.0f, 1);
+        EXPECT_EQ(layout_of(obj).phase, 0);
+        obj.process({0.5f});
+        EXPECT_EQ(layout_of(obj).phase, 1) << cls;
+        obj.process({0.5f});
+        EXPECT_EQ(layout_of(obj).phase, 0) << cls;
+        obj.process({0.25f});
+        auto before = obj.record_bytes();
+        obj.dsp(48000.0f, 64);
+        EXPECT_EQ(obj.record_bytes(), before) << cls << ": a rebuild at 64 touches nothing";
+        obj.dsp(48000.0f, 1);
+        Layout after = layout_of(obj);
+        EXPECT_EQ(after.phase, 0);
+        after.phase = 1;
+        EXPECT_EQ(std::memcmp(&after, before.data(), sizeof after), 0)
+            << cls << ": a rebuild at 1 resets only x_phase";
+
+        obj.dsp(44100.0f, 0); // an empty block changes nothing either
+        before = obj.record_bytes();
+        obj.tick();
+        EXPECT_EQ(obj.record_bytes(), before) << cls;
+    }
+}
+
+// Sample by sample at block size 1, each section of the bank in use goes from its old
+// (x2, y2) to (s, c * (s + y2) - x2), rounded step by step, with the sections in the
+// order direct 1, delayed 1, direct 2, ...; the other bank stays as it was.
+TEST(QuadratureForms, EverySectionFollowsItsRecurrenceInBothLibraries) {
+    const float direct[4] = {0.161758f, 0.733029f, 0.94535f, 0.990598f};
+    const float delayed[4] = {0.479401f, 0.876218f, 0.976599f, 0.9975f};
+    auto input = sig::hostile(1500, {sig::kInf, sig::kNaN, 0x1p66f});
+    for (const char *cls : kClasses) {
+        host::Object obj(cls);
+        obj.dsp(44100.0f, 1);
+        for (std::size_t i = 0; i < input.size(); i++) {
+            Layout old = layout_of(obj);
+            obj.process({input[i]});
+            Layout now = layout_of(obj);
+            const int b = old.phase;
+            float u = input[i] + 1e-21f;
+            if ((bits(u) & 0x60000000u) == 0x60000000u) u = 0.0f;
+            ASSERT_EQ(bits(now.prev), bits(u)) << cls << " sample " << i;
+            float s[2] = {u, old.prev};
+            for (int k = 0; k < 8; k++) {
+                const float c = k % 2 ? delayed[k / 2] : direct[k / 2];
+                float &v = s[k % 2];
+                float sum = v + old.bank[b][k][1];
+                float product = c * sum;
+                float y = product - old.bank[b][k][0];
+                ASSERT_EQ(bits(now.bank[b][k][0]), bits(v)) << cls << " " << i << " x2 " << k;
+                ASSERT_EQ(bits(now.bank[b][k][1]), bits(y)) << cls << " " << i << " y2 " << k;
+                v = y;
+            }
+            ASSERT_EQ(std::memcmp(now.bank[1 - b], old.bank[1 - b], sizeof now.bank[0]), 0)
+                << cls << " sample " << i << ": the other bank is left alone";
+        }
+    }
+}
+
+TEST(QuadratureForms, StateCarriesOnThroughRebuildsAndBlockSizeChanges) {
+    auto input = mixed_input(4096);
+    for (const char *cls : kClasses) {
+        auto whole = render(cls, input, {64, 44100.0f});
+        host::Object obj(cls);
+        Outlets pieces(whole.size());
+        int at = 0;
+        const std::tuple<int, int, float> steps[] = {
+            {1024, 64, 44100.0f}, {256, 1, 48000.0f}, {1024, 128, 96000.0f}, {1792, 64, 44100.0f}};
+        for (auto [len, block, sr] : steps) {
+            obj.dsp(sr, block);
+            auto part = obj.process({input.begin() + at, input.begin() + at + len});
+            for (std::size_t k = 0; k < part.size(); k++)
+                pieces[k].insert(pieces[k].end(), part[k].begin(), part[k].end());
+            at += len;
+        }
+        EXPECT_EQ(first_difference(joined(pieces), joined(whole)), -1) << cls;
+    }
+}
+
+TEST(QuadratureForms, InputMayShareItsVectorWithAnyOutlet) {
+    auto input = mixed_input(3000);
+    for (const char *cls : kClasses)
+        for (int block : {1, 64}) {
+            auto reference = joined(render(cls, input, {block, 44100.0f}));
+            int outlets = cls == std::string("quorrel~") ? 2 : 1;
+            for (int shared = 0; shared < outlets; shared++)
+                EXPECT_EQ(first_difference(joined(render(cls, input, {block, 44100.0f}, shared)),
+                                           reference),
+                          -1)
+                    << cls << " block " << block << " sharing outlet " << shared;
+        }
+}
+
+// Pd only delivers powers of two, but an odd block must still write every sample: its
+// last sample takes bank 0, as if the DSP had been rebuilt at block size 1 before every
+// block.
+TEST(QuadratureForms, OddBlocksWriteEverySampleAndEndOnBankZero) {
+    auto input = mixed_input(105);
+    for (const char *cls : kClasses)
+        for (int block : {3, 5, 7}) {
+            auto odd = render(cls, input, {block, 44100.0f});
+            for (auto &out : odd)
+                for (float v : out) ASSERT_NE(bits(v), host::kUnwritten) << cls << " " << block;
+
+            host::Object one(cls);
+            Outlets want(odd.size());
+            for (int at = 0; at < 105; at += block) {
+                one.dsp(44100.0f, 1);
+                auto part = one.process({input.begin() + at, input.begin() + at + block});
+                for (std::size_t k = 0; k < part.size(); k++)
+                    want[k].insert(want[k].end(), part[k].begin(), part[k].end());
+            }
+            EXPECT_EQ(first_difference(joined(odd), joined(want)), -1) << cls << " " << block;
+        }
+}
+
+// ---- bad input ----------------------------------------------------------------------
+
+// Infinite, NaN and huge samples enter the network as exactly 0, which is what -1e-21
+// becomes once the offset is added.
+TEST_P(Forms, HugeAndNonFiniteSamplesEnterAsExactZero) {
+    const std::vector<float> bad = {sig::kInf, -sig::kInf, sig::kNaN, -sig::kNaN,
+                                    0x1p65f, -3e38f};
+    auto hostile = sig::hostile(6000, bad, 31);
+    auto zeroed = sig::hostile(6000, {-1e-21f}, 31);
+    for (const char *cls : kClasses) {
+        auto out = joined(render(cls, hostile, GetParam()));
+        EXPECT_EQ(first_difference(out, joined(render(cls, zeroed, GetParam()))), -1) << cls;
+        for (float v : out) ASSERT_TRUE(std::isfinite(v)) << cls;
+
+        auto loud = joined(render(cls, sig::hostile(6000, {0x1.fffffep64f, -0x1.8p64f}, 31),
+                                  GetParam()));
+        EXPECT_NE(first_difference(loud, out), -1) << cls << ": just below 2^65 is processed";
+        for (float v : loud) ASSERT_TRUE(std::isfinite(v)) << cls;
+    }
+}
+
+// ---- the amplitude ------------------------------------------------------------------
+
+TEST(CheapSqrt, StatedValuesAndErrorBounds) {
+    EXPECT_EQ(bits(cheapsqrt(0.0f)), 0u);
+    EXPECT_EQ(bits(cheapsqrt(1.0f)), bits(0.99830717f));
+    EXPECT_EQ(bits(cheapsqrt(4.0f)), bits(1.9966143f));
+    double lowest = 1, highest = 0;
+    for (std::uint32_t b = 0x00800000u; b < 0x7f800000u; b += 4099) { // every normal binade
+        float x = std::bit_cast<float>(b);
+        double ratio = cheapsqrt(x) / std::sqrt(static_cast<double>(x));
+        lowest = std::min(lowest, ratio), highest = std::max(highest, ratio);
+    }
+    EXPECT_GT(lowest, 1 - 0.0018);
+    EXPECT_LT(lowest, 1 - 0.0017) << "one Newton step leaves about 0.18 percent";
+    EXPECT_LT(highest, 1 + 2.5e-7);
+}
+
+// The raw chain outputs of each sample, read from the bank it used, beside the outlets.
+struct Probed {
+    std::vector<float> direct, delayed;
+    Outlets out;
+};
+Probed probe(const char *cls, const std::vector<float> &input) {
+    host::Object obj(cls);
+    obj.dsp(44100.0f, 1);
+    Probed p{{}, {}, Outlets(obj.signal_outlets())};
+    for (float v : input) {
+        int bank = layout_of(obj).phase;
+        auto o = obj.process({v});
+        Layout l = layout_of(obj);
+        p.direct.push_back(l.bank[bank][6][1]); // direct chain, section 4: y2
+        p.delayed.push_back(l.bank[bank][7][1]);
+        for (std::size_t k = 0; k < o.size(); k++) p.out[k].push_back(o[k][0]);
+    }
+    return p;
+}
+
+// From ordinary levels down to where the magnitude is tiny: the tiny test looks at the
+// square root before the scaling.
+TEST(Amplitude, IsTheScaledCheapMagnitudeOfTheRawPair) {
+    int flushed = 0, small = 0;
+    for (float level : {1.0f, 1e-3f, 1.3e-19f}) {
+        auto input = sig::noise(3000, level);
+        for (const char *cls : kClasses) {
+            Probed p = probe(cls, input);
+            for (std::size_t i = 0; i < input.size(); i++) {
+                float a = p.direct[i], b = p.delayed[i];
+                if (cls == std::string("quorrel~")) {
+                    ASSERT_EQ(bits(p.out[0][i]), is_tiny(a) ? 0u : bits(a)) << i;
+                    ASSERT_EQ(bits(p.out[1][i]), is_tiny(b) ? 0u : bits(b)) << i;
+                    continue;
+                }
+                float r = cheapsqrt(b * b + a * a);
+                float want = is_tiny(r) ? 0.0f : r * kRootHalf;
+                ASSERT_EQ(bits(p.out[0][i]), bits(want)) << "level " << level << ", sample " << i;
+                flushed += want == 0.0f;
+                small += want != 0.0f && is_tiny(want);
+            }
+        }
+    }
+    EXPECT_GT(flushed, 0) << "the quietest level reaches the tiny test";
+    EXPECT_GT(small, 0) << "and leaves some outputs below 2^-63 after the scaling";
+}
+
+// Chain outputs near 2^64 have squares beyond the float range; the output is still the
+// amplitude, measured here against quorrel~'s pair in double precision.
+TEST_P(Forms, AmplitudeSurvivesSquaresBeyondTheFloatRange) {
+    for (auto input : {std::vector<float>(kSettle, 0x1p64f),
+                       sig::sine(kSettle, 0.07, 0x1.cp64f, 0.4), sig::noise(kSettle, 0x1.cp64f)}) {
+        auto pair = render("quorrel~", input, GetParam());
+        auto amp = render("lumbrisk~", input, GetParam())[0];
+        int overflowed = 0;
+        for (std::size_t i = 0; i < input.size(); i++) {
+            float a = pair[0][i], b = pair[1][i];
+            overflowed += std::isinf(b * b + a * a);
+            double want = kRootHalf * std::hypot(static_cast<double>(a), static_cast<double>(b));
+            ASSERT_TRUE(std::isfinite(amp[i])) << i;
+            ASSERT_GE(amp[i] / want, 1 - 0.0018) << i;
+            ASSERT_LE(amp[i] / want, 1 + 3e-7) << i;
+        }
+        EXPECT_GT(overflowed, 1000) << "the input must reach the overflow";
+    }
+}
+
+// Each library carries its own copy of the clearing function; it clears the 33 floats of
+// the network and nothing after them.
+TEST(InitCfilters, ClearsTheNetworkInEitherLibrary) {
+    for (const char *cls : kClasses) {
+        auto init = plugin_symbol<void (*)(void *)>(cls, "init_cfilters");
+        float state[40];
+        for (float &v : state) v = 7.0f;
+        init(state);
+        for (int k = 0; k < 33; k++) ASSERT_EQ(bits(state[k]), 0u) << cls << " float " << k;
+        for (int k = 33; k < 40; k++) ASSERT_EQ(state[k], 7.0f) << cls << " float " << k;
+    }
+}
+
+} // namespace
