@@ -1,11 +1,13 @@
 # tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
-# `make check` runs every test, `make demo` renders the demo, `make install` copies
-# the library into Pd's user externals folder.
+# `make check` runs every test, `make demo` renders the demo (`make demo IN=file.wav` on
+# your own file), `make plots` measures the classes and draws docs/*.png, `make package`
+# builds the deken archive, `make install` copies the library into Pd's user externals
+# folder.
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo clean
+.PHONY: all build check install deps demo plots package clean
 
 all: build
 
@@ -27,7 +29,15 @@ install: build
 	@echo "installed into $(PDLIBDIR)"
 
 demo: build
-	@scripts/demo.sh
+	@scripts/demo.sh $(IN)
+
+plots: build
+	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
+	@scripts/plots.sh
+
+package: build
+	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
+	@scripts/package.sh
 
 clean:
 	rm -rf build

@@ -2,8 +2,8 @@
 # demo.sh [FILE.wav]: renders every example through Pure Data in batch mode into 32-bit
 # float WAVs under build/demo/ (or $DEMO_OUT), on test signals that it records first
 # (a drum loop, a chord, speech-like bursts) or on the given file, and prints a line per
-# example: length, channels, peak, RMS and the CPU time Pd took. Fails when Pd reports an
-# error or a rendering is silent or not finite.
+# example: length, channels, peak, RMS and the CPU time the Pd process took. Fails when
+# Pd reports an error or a rendering is silent or not finite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,6 +13,7 @@ plugins=$root/build/tavrelle
 signals=$out/signals
 mkdir -p "$signals"
 case "$out" in *' '*) echo "demo.sh: the output folder must not contain spaces: $out" >&2; exit 2 ;; esac
+TIMEFORMAT='%3U %3S'
 
 rate=44100
 user_file=${1:-}
@@ -31,21 +32,23 @@ signal_for() {
     esac
 }
 
-# render LABEL PATCH MESSAGE LOG: runs one patch in pd -batch, showing its progress.
+# render LABEL PATCH MESSAGE LOG: runs one patch in pd -batch, showing its progress on a
+# terminal; the CPU time of the Pd process goes to LOG.cpu.
 render() {
     local label=$1 patch=$2 message=$3 log=$4
-    (cd "$root/examples" && timeout 600 $pd -nogui -noaudio -batch -noprefs -stderr -r "$rate" \
-        -path "$plugins" -open "$patch" -send "$message") 2>&1 | tee "$log" |
+    { time (cd "$root/examples" && timeout 600 $pd -nogui -noaudio -batch -noprefs -stderr \
+        -r "$rate" -path "$plugins" -open "$patch" -send "$message" 2>&1); } 2> "$log.cpu" |
+        tee "$log" |
         while read -r line; do
             case $line in
             "tav-progress: "*)
                 set -- ${line#tav-progress: }
-                printf '\r%s %3d%%' "$label" $(($1 * 100 / ($2 > 0 ? $2 : 1))) ;;
+                [ -t 1 ] && printf '\r%s %3d%%' "$label" $(($1 * 100 / ($2 > 0 ? $2 : 1))) ;;
             esac
         done
     if grep -Eiq "couldn't|error|can't|not found" "$log"; then
         printf '\r%s failed; Pd said:\n' "$label"
-        cat "$log"
+        cat "$log" "$log.cpu"
         exit 1
     fi
 }
@@ -74,9 +77,9 @@ for name in "${examples[@]}"; do
     printf '%s rendering ...' "$label"
     render "$label" "$name-render.pd" "tav-render $input $signals/speech.wav $wav 3000" \
         "$out/$name.log"
-    cpu=$(sed -n 's/^tav-cpu-ms: //p' "$out/$name.log")
+    cpu=$(awk '{ printf "%.3f", $1 + $2 }' "$out/$name.log.cpu")
     if info=$("$root/build/wavinfo" "$wav"); then
-        printf '\r%s %s  cpu %s ms\n' "$label" "${info#$root/}" "${cpu:-?}"
+        printf '\r%s %s  Pd cpu %s s\n' "$label" "${info#$root/}" "$cpu"
     else
         printf '\r%s %s\n' "$label" "${info#$root/}"
         status=1
