@@ -20,7 +20,9 @@ build:
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
+# The tests also build the deken archive.
 check: build
+	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@ctest --preset default
 
 install: build

@@ -11,7 +11,7 @@ for g in $groups; do
     case $g in
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
     plots) packages="$packages gnuplot-nox" ;;
-    package) packages="$packages zip" ;;
+    package) packages="$packages zip unzip" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
