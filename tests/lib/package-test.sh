@@ -7,12 +7,13 @@ cd "$1"
 bash scripts/package.sh > /dev/null
 dek=$(ls build/tavrelle\[v1.0\]*.dek)
 status=0
-tops=$(unzip -Z1 "$dek" | cut -d/ -f1 | sort -u)
+listing=$(unzip -Z1 "$dek")
+tops=$(cut -d/ -f1 <<< "$listing" | sort -u)
 [ "$tops" = tavrelle ] || { echo "top-level entries: $tops"; status=1; }
 for plugin in build/tavrelle/*.pd_linux; do
     class=$(basename "$plugin" .pd_linux)
     for f in "$class.pd_linux" "$class-help.pd"; do
-        unzip -Z1 "$dek" | grep -qxF "tavrelle/$f" || { echo "missing tavrelle/$f"; status=1; }
+        grep -qxF "tavrelle/$f" <<< "$listing" || { echo "missing tavrelle/$f"; status=1; }
     done
     grep -q "^$class	[a-z].*[a-z]$" "$dek.txt" || { echo "no description line for $class"; status=1; }
 done
