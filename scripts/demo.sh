@@ -14,6 +14,9 @@ signals=$out/signals
 mkdir -p "$signals"
 case "$out" in *' '*) echo "demo.sh: the output folder must not contain spaces: $out" >&2; exit 2 ;; esac
 TIMEFORMAT='%3U %3S'
+# On a terminal each line shows its progress and is then overwritten by its result.
+cr=''
+[ -t 1 ] && cr='\r'
 
 rate=44100
 user_file=${1:-}
@@ -43,11 +46,13 @@ render() {
             case $line in
             "tav-progress: "*)
                 set -- ${line#tav-progress: }
-                [ -t 1 ] && printf '\r%s %3d%%' "$label" $(($1 * 100 / ($2 > 0 ? $2 : 1))) ;;
+                if [ -n "$cr" ]; then
+                    printf '\r%s %3d%%' "$label" $(($1 * 100 / ($2 > 0 ? $2 : 1)))
+                fi ;;
             esac
         done
     if grep -Eiq "couldn't|error|can't|not found" "$log"; then
-        printf '\r%s failed; Pd said:\n' "$label"
+        printf "$cr%s failed; Pd said:\n" "$label"
         cat "$log" "$log.cpu"
         exit 1
     fi
@@ -60,10 +65,12 @@ for patch in examples/*-render.pd; do
 done
 total=$((${#examples[@]} + 1))
 
-printf '[1/%d] recording the test signals at %s Hz ...' "$total" "$rate"
+if [ -n "$cr" ]; then
+    printf '[1/%d] recording the test signals at %s Hz ...' "$total" "$rate"
+fi
 render "[1/$total] recording the test signals" signals-render.pd \
     "tav-signals $signals 8000" "$signals/signals.log"
-printf '\r[1/%d] test signals: drums, chord, speech and music (drums with chord) in %s\n' \
+printf "$cr[1/%d] test signals: drums, chord, speech and music (drums with chord) in %s\n" \
     "$total" "${signals#$root/}"
 
 status=0
@@ -74,14 +81,14 @@ for name in "${examples[@]}"; do
     [ -n "$user_file" ] && input=$signals/input.wav
     wav=$out/$name.wav
     label=$(printf '[%d/%d] %-10s' "$k" "$total" "$name")
-    printf '%s rendering ...' "$label"
+    if [ -n "$cr" ]; then printf '%s rendering ...' "$label"; fi
     render "$label" "$name-render.pd" "tav-render $input $signals/speech.wav $wav 3000" \
         "$out/$name.log"
     cpu=$(awk '{ printf "%.3f", $1 + $2 }' "$out/$name.log.cpu")
     if info=$("$root/build/wavinfo" "$wav"); then
-        printf '\r%s %s  Pd cpu %s s\n' "$label" "${info#$root/}" "$cpu"
+        printf "$cr%s %s  Pd cpu %s s\n" "$label" "${info#$root/}" "$cpu"
     else
-        printf '\r%s %s\n' "$label" "${info#$root/}"
+        printf "$cr%s %s\n" "$label" "${info#$root/}"
         status=1
     fi
 done
