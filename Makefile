@@ -2,12 +2,13 @@
 # `make check` runs every test, `make demo` renders the demo (`make demo IN=file.wav` on
 # your own file), `make plots` measures the classes and draws docs/*.png, `make package`
 # builds the deken archive, `make install` copies the library into Pd's user externals
-# folder.
+# folder. `make arm` cross-builds the plug-ins for 32-bit ARM boards into
+# build-arm/tavrelle/, `make check-arm` tests them under qemu-arm.
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
-.PHONY: all build check install deps demo plots package clean
+.PHONY: all build check install deps demo plots package clean arm check-arm
 
 all: build
 
@@ -41,5 +42,25 @@ package: build
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@scripts/package.sh
 
+# ARMv6 with VFPv2, hard-float: <class>.l_arm, which Pd on 32-bit ARM tries first.
+arm:
+	@scripts/deps.sh check arm 2>/dev/null || scripts/deps.sh install arm
+	@cmake --preset arm >/dev/null
+	@cmake --build --preset arm
+
+# First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
+# the x86-64 test host (one folder holds both builds, as an installed library may); then
+# the ARM build's own tests: the instruction checks, and the test host and Debian's armhf
+# Pd under qemu-arm.
+ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
+check-arm: arm build
+	@scripts/pd-armhf.sh build-arm/pd-armhf
+	@rm -rf build-arm/shared && mkdir -p build-arm/shared
+	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
+	@echo "Pd on ARM against the x86-64 test host:"
+	@TAVRELLE_PLUGIN_DIR=$(CURDIR)/build-arm/shared TAVRELLE_PD="$(ARM_PD)" \
+	    build/tests/pd/pd_tests --gtest_brief=1
+	@ctest --preset arm
+
 clean:
-	rm -rf build
+	rm -rf build build-arm

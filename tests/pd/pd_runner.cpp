@@ -127,7 +127,7 @@ Run run_in_pd(const Case &c) {
 
     const char *pd = std::getenv("TAVRELLE_PD");
     fs::path plugins = fs::path(host::plugin_path(c.cls)).parent_path();
-    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : "pd") +
+    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : TAVRELLE_PD_COMMAND) +
                       " -nogui -noaudio -batch -noprefs -stderr -r " +
                       std::to_string(static_cast<int>(c.sample_rate)) + " -path '" +
                       plugins.string() + "' -open case.pd > console.txt 2>&1";

@@ -14,6 +14,8 @@ struct ClassContract {
     int signal_outlets;
 };
 
+void PrintTo(const ClassContract &c, std::ostream *os) { *os << c.name; }
+
 std::string freeverb_banner(const char *name) {
     return std::string("[") + name + "] version 1.0 by Tavrelle, based on Brevack's freeverb";
 }
