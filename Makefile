@@ -1,13 +1,16 @@
 # tavrelle: the front door. `make` builds the plug-ins into build/tavrelle/,
-# `make check` runs every test, `make demo` renders the demo, `make install` copies
-# the library into Pd's user externals folder.
+# `make check` runs every test, `make demo` renders the demo (`make demo IN=file.wav` on
+# your own file), `make plots` measures the classes and draws docs/*.png, `make package`
+# builds the deken archive, `make install` copies the library into Pd's user externals
+# folder. `make arm` cross-builds the plug-ins for 32-bit ARM boards into
+# build-arm/tavrelle/, `make check-arm` tests them under qemu-arm.
 
 PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
 STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install deps demo clean
+.PHONY: all build check check-asan fuzz load install deps demo plots package clean arm check-arm
 
 all: build
 
@@ -20,7 +23,9 @@ build:
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
+# The tests also build the deken archive.
 check: build
+	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@ctest --preset default
 
 # The test host's tests once more with every plug-in and test built with clang's
@@ -50,7 +55,35 @@ install: build
 	@echo "installed into $(PDLIBDIR)"
 
 demo: build
-	@scripts/demo.sh
+	@scripts/demo.sh $(IN)
+
+plots: build
+	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
+	@scripts/plots.sh
+
+package: build
+	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
+	@scripts/package.sh
+
+# ARMv6 with VFPv2, hard-float: <class>.l_arm, which Pd on 32-bit ARM tries first.
+arm:
+	@scripts/deps.sh check arm 2>/dev/null || scripts/deps.sh install arm
+	@cmake --preset arm >/dev/null
+	@cmake --build --preset arm
+
+# First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
+# the x86-64 test host (one folder holds both builds, as an installed library may); then
+# the ARM build's own tests: the instruction checks, and the test host and Debian's armhf
+# Pd under qemu-arm.
+ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
+check-arm: arm build
+	@scripts/pd-armhf.sh build-arm/pd-armhf
+	@rm -rf build-arm/shared && mkdir -p build-arm/shared
+	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
+	@echo "Pd on ARM against the x86-64 test host:"
+	@TAVRELLE_PLUGIN_DIR=$(CURDIR)/build-arm/shared TAVRELLE_PD="$(ARM_PD)" \
+	    build/tests/pd/pd_tests --gtest_brief=1
+	@ctest --preset arm
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-arm build-asan build-fuzz

@@ -5,9 +5,40 @@
 # (Pd's API is resolved by the host at load time).
 
 find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
-set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")
+# Pd on 32-bit ARM tries .l_arm first, so ARM and x86-64 plug-ins can share one folder.
+# Asked of the compiler: a 32-bit ARM system may run a 64-bit kernel.
+include(CheckSymbolExists)
+check_symbol_exists(__arm__ "" TAVRELLE_TARGET_ARM32)
+if(TAVRELLE_TARGET_ARM32)
+    set(PD_EXTENSION ".l_arm" CACHE STRING "File extension of the plug-ins")
+else()
+    set(PD_EXTENSION ".pd_linux" CACHE STRING "File extension of the plug-ins")
+endif()
 set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
 set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
+
+include("${CMAKE_CURRENT_LIST_DIR}/armv6.cmake")
+
+# How every plug-in is compiled and linked, for a MODULE target named after its class.
+# On 32-bit ARM, natively too, the plug-ins are ARMv6/VFPv2 code whatever the compiler's
+# defaults.
+function(tavrelle_plugin_settings target class)
+    if(TAVRELLE_TARGET_ARM32)
+        target_compile_options(${target} PRIVATE ${TAVRELLE_ARMV6_FLAGS})
+    endif()
+    set_target_properties(${target} PROPERTIES
+        PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
+        CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    target_include_directories(${target} PRIVATE "${PD_INCLUDE_DIR}" "${PROJECT_SOURCE_DIR}/pd")
+    target_compile_options(${target} PRIVATE
+        -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
+    # No start files, no C++ runtime, no compiler runtime: C library and libm only.
+    # -Bsymbolic keeps calls inside the plug-in even where another plug-in exports the
+    # same name.
+    target_link_options(${target} PRIVATE -nostartfiles -nodefaultlibs -Wl,-Bsymbolic
+        -Wl,--as-needed)
+    target_link_libraries(${target} PRIVATE m c)
+endfunction()
 
 function(add_pd_external class source)
     cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
@@ -19,19 +50,8 @@ function(add_pd_external class source)
     file(CONFIGURE OUTPUT "${wrapper}"
         CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${source}\"\n")
     add_library(${target} MODULE "${wrapper}")
-    set_target_properties(${target} PROPERTIES
-        PREFIX "" OUTPUT_NAME "${class}" SUFFIX "${PD_EXTENSION}"
-        LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}"
-        CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-    target_include_directories(${target} PRIVATE "${PD_INCLUDE_DIR}" "${PROJECT_SOURCE_DIR}/pd")
-    target_compile_options(${target} PRIVATE
-        -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
-    # No start files, no C++ runtime, no compiler runtime: C library and libm only.
-    # -Bsymbolic keeps calls inside the plug-in even where another plug-in exports the
-    # same name.
-    target_link_options(${target} PRIVATE -nostartfiles -nodefaultlibs -Wl,-Bsymbolic
-        -Wl,--as-needed)
-    target_link_libraries(${target} PRIVATE m c)
+    tavrelle_plugin_settings(${target} ${class})
+    set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}")
 
     string(REPLACE "~" "" stem "${class}")
     set_property(GLOBAL APPEND PROPERTY TAVRELLE_CLASSES "${class}")

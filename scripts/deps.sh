@@ -12,6 +12,13 @@ for g in $groups; do
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     load) packages="$packages valgrind" ;;
+    plots) packages="$packages gnuplot-nox" ;;
+    package) packages="$packages zip unzip" ;;
+    # The cross build for 32-bit ARM and the tests under qemu-arm: Debian's armhf
+    # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.
+    arm) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
+        g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
+        libsndfile1-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -26,5 +33,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing:$missing"
+case $missing in *:armhf*)
+    dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf ;;
+esac
 apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null

@@ -6,10 +6,14 @@
 
 #include <m_pd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Defined when the test executable runs under AddressSanitizer.
@@ -104,6 +108,9 @@ class Object {
     void dsp(float sr, int n, bool in_place = false) { dsp_sharing(sr, n, in_place ? 0 : -1); }
     // The same with the input vector also serving as output vector `outlet` (-1: none).
     void dsp_sharing(float sr, int n, int outlet);
+    // The same rebuild inside a resampled subpatch: the signals carry signal_sr while
+    // sys_getsr keeps reporting the rate it had.
+    void dsp_resampled(float signal_sr, int n, bool in_place = false);
     // One block on the current vectors.
     void tick();
     float *in() { return in_.data(); }
@@ -119,6 +126,8 @@ class Object {
     bool guards_intact() const;
 
   private:
+    void build_dsp(float signal_sr, int n, int outlet);
+
     const ClassInfo *info_;
     t_object *x_;
     int n_ = 0;
@@ -128,5 +137,15 @@ class Object {
     std::vector<float *> outs_;
     std::vector<t_int> chain_;
 };
+
+// The object's record read through a mirror of its field order, as a test declares it.
+template <class R> R record_as(const Object &obj) {
+    static_assert(std::is_trivially_copyable_v<R>);
+    std::vector<unsigned char> bytes = obj.record_bytes();
+    R r{};
+    if (bytes.size() == sizeof r) std::memcpy(&r, bytes.data(), sizeof r);
+    else ADD_FAILURE() << "the record is " << bytes.size() << " bytes, the mirror " << sizeof r;
+    return r;
+}
 
 } // namespace host

@@ -268,6 +268,15 @@ bool Object::inlet_float(int inlet, float value) {
 }
 
 void Object::dsp_sharing(float sr, int n, int outlet) {
+    set_sample_rate(sr);
+    build_dsp(sr, n, outlet);
+}
+
+void Object::dsp_resampled(float signal_sr, int n, bool in_place) {
+    build_dsp(signal_sr, n, in_place ? 0 : -1);
+}
+
+void Object::build_dsp(float sr, int n, int outlet) {
     auto it = info_->methods.find("dsp");
     ASSERT_NE(it, info_->methods.end()) << "no dsp method";
     EXPECT_EQ(it->second.args, std::vector<t_atomtype>{A_CANT});
@@ -288,7 +297,6 @@ void Object::dsp_sharing(float sr, int n, int outlet) {
         sigs[k].s_sr = sr;
         sp.push_back(&sigs[k]);
     }
-    set_sample_rate(sr);
     chain_.clear();
     g_chain = &chain_;
     reinterpret_cast<void (*)(t_object *, t_signal **)>(it->second.fn)(x_, sp.data());

@@ -88,7 +88,9 @@ std::string patch_text(const Case &c) {
         p << "#X obj 20 " << 290 + 30 * k << " table out" << k << " " << frames << ";\n"; // 12..
     // The class inside a subpatch with its own block size.
     p << "#N canvas 0 0 600 400 chain 0;\n"
-      << "#X obj 20 20 block~ " << c.block << ";\n"            // 0
+      << "#X obj 20 20 block~ " << c.block;                    // 0
+    if (c.upsample != 1) p << " 1 " << c.upsample;
+    p << ";\n"
       << "#X obj 20 50 r tav-start;\n"                         // 1
       << "#X obj 20 80 tabplay~ in;\n"                         // 2
       << "#X obj 20 140 " << c.cls << ";\n"                    // 3
@@ -125,7 +127,7 @@ Run run_in_pd(const Case &c) {
 
     const char *pd = std::getenv("TAVRELLE_PD");
     fs::path plugins = fs::path(host::plugin_path(c.cls)).parent_path();
-    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : "pd") +
+    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : TAVRELLE_PD_COMMAND) +
                       " -nogui -noaudio -batch -noprefs -stderr -r " +
                       std::to_string(static_cast<int>(c.sample_rate)) + " -path '" +
                       plugins.string() + "' -open case.pd > console.txt 2>&1";
@@ -150,11 +152,13 @@ Run run_in_pd(const Case &c) {
 
 std::vector<std::vector<float>> run_in_host(const Case &c) {
     host::Object obj(c.cls);
+    host::set_sample_rate(c.sample_rate); // what settings that read the rate see in Pd
     for (const Setting &s : c.settings) {
         if (s.inlet == 0) obj.message(s.selector, s.args);
         else obj.inlet_float(s.inlet, s.args.at(0));
     }
-    obj.dsp(c.sample_rate, c.block);
+    if (c.upsample == 1) obj.dsp(c.sample_rate, c.block);
+    else obj.dsp_resampled(c.sample_rate * static_cast<float>(c.upsample), c.block);
     auto out = obj.process(c.input);
     for (auto &channel : out) {
         channel.resize(c.input.size());

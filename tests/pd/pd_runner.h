@@ -25,6 +25,9 @@ struct Case {
     std::vector<Setting> settings;
     int block = 64;
     float sample_rate = 44100.0f;
+    // Above 1, the subpatch runs at this multiple of Pd's rate (block~ upsampling): its
+    // signals carry the higher rate while sys_getsr still reports Pd's.
+    int upsample = 1;
     int outlets = 1;
 };
 
@@ -39,8 +42,8 @@ struct Run {
 // The patch text for a case that records `frames` samples.
 std::string patch_text(const Case &c);
 
-// Runs the case in Pure Data ($TAVRELLE_PD, default "pd", may start with an emulator
-// command) with the plug-ins from the host's plug-in folder.
+// Runs the case in Pure Data ($TAVRELLE_PD, default the build's TAVRELLE_PD_COMMAND; may
+// start with an emulator command) with the plug-ins from the host's plug-in folder.
 Run run_in_pd(const Case &c);
 
 // The same case through the test host, with the values tabwrite~ would store (tiny and

@@ -29,6 +29,8 @@ struct Quad {
     std::vector<std::string> banner;
 };
 
+void PrintTo(const Quad &q, std::ostream *os) { *os << q.cls; }
+
 class QuadratureInPd : public testing::TestWithParam<Quad> {};
 INSTANTIATE_TEST_SUITE_P(
     Classes, QuadratureInPd,

@@ -36,6 +36,8 @@ struct Form {
     float sr;
 };
 
+void PrintTo(const Form &f, std::ostream *os) { *os << "block " << f.block << " at " << f.sr; }
+
 using Outlets = std::vector<std::vector<float>>;
 
 Outlets render(const char *cls, const std::vector<float> &input, Form f, int shared = -1) {

@@ -14,6 +14,8 @@ struct ClassContract {
     int signal_outlets;
 };
 
+void PrintTo(const ClassContract &c, std::ostream *os) { *os << c.name; }
+
 std::string freeverb_banner(const char *name) {
     return std::string("[") + name + "] version 1.0 by Tavrelle, based on Brevack's freeverb";
 }
@@ -31,6 +33,9 @@ const std::vector<ClassContract> &contracts() {
          {"[quorrel~] version 1.0, written by Tavrelle",
           "[quorrel~] is based on Dorrowin's coefficients"},
          {}, {}, 2},
+        {"duck~", {"[duck~] version 1.0, written by Tavrelle"}, {"depth", "response", "bypass"}, {"depth", "response"}, 1},
+        {"snarvel~", {"[snarvel~] version 1.0 by Tavrelle"}, {"mix", "noisegate"}, {"mix", "noisegate"}, 1},
+        {"damp~", {"[damp~] version 1.0 by Tavrelle"}, {"tone"}, {"tone"}, 1},
     };
     return all;
 }

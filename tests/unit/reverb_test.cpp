@@ -34,6 +34,8 @@ struct Channel {
     const char *diffuser;
     std::array<int, 8> combs;
 };
+void PrintTo(const Channel &c, std::ostream *os) { *os << c.damped << " " << c.plain << " " << c.diffuser; }
+
 const Channel kRight{"velmarR~", "plenthR~", "skavelR~", kCombR};
 const Channel kLeft{"velmarL~", "plenthL~", "skavelL~", kCombL};
 
@@ -230,6 +232,8 @@ struct DiffuserTuning {
     std::array<int, 4> inversions; // samples of the -1 echoes, shortest stage first
     int half;                      // the -0.5 echo: twice the shortest stage
 };
+
+void PrintTo(const DiffuserTuning &t, std::ostream *os) { *os << t.cls; }
 
 class Diffusers : public testing::TestWithParam<DiffuserTuning> {};
 INSTANTIATE_TEST_SUITE_P(RL, Diffusers,

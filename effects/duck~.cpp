@@ -1,0 +1,113 @@
+// duck~: turns a side-chain signal into a ducking gain. A peak follower (instant attack,
+// exponential release) of the depth-scaled input drives a one-pole smoother; the gain is
+// 1 while the scaled peak stays at or below 1 and its reciprocal above. Release and
+// smoothing share one coefficient, set by "response" as a time constant of 20 to 220 ms.
+#include "tavrelle.h"
+
+#include <cmath>
+
+struct t_duck {
+    t_object x_obj;
+    t_float x_f;
+    int32_t x_bypass;   // 1: the output is 1.0 and nothing is computed
+    t_float x_depth;    // input scale, 20 times the depth setting
+    t_float x_env;      // decaying peak of the scaled input
+    t_float x_coef;     // per-sample release and smoothing coefficient
+    t_float x_response; // 0 ... 1
+    t_float x_gain;     // smoother state, equal to the last output sample
+};
+TAVRELLE_RECORD(t_duck);
+
+static t_class *duck_class;
+
+constexpr float kDepthScale = 20.0f;
+constexpr float kEnvelopeFloor = 1e-9f; // keeps the envelope positive and out of subnormals
+constexpr float kDefaultResponse = 0.3f;
+constexpr float kMillisecondsPerResponse = 200.0f;
+constexpr float kShortestMilliseconds = 20.0f;
+
+// e^(-1/(sr T)) for T = 20 ms + response x 200 ms, the exponential taken in double precision.
+static void duck_update_coef(t_duck *x) {
+    float ms = x->x_response * kMillisecondsPerResponse;
+    ms = ms + kShortestMilliseconds;
+    float p = sys_getsr() * ms; // 1000 times the time constant in samples
+    float q = -1000.0f / p;
+    x->x_coef = static_cast<float>(std::exp(static_cast<double>(q)));
+}
+
+static void *duck_new() {
+    auto *x = reinterpret_cast<t_duck *>(pd_new(duck_class));
+    tav::add_float_inlet(&x->x_obj, "depth");
+    tav::add_float_inlet(&x->x_obj, "response");
+    outlet_new(&x->x_obj, &s_signal);
+    x->x_env = 0.0f;
+    x->x_response = kDefaultResponse;
+    x->x_gain = 0.0f;
+    return x;
+}
+
+static void duck_depth(t_duck *x, t_floatarg a) {
+    if (tav::is_nan(a)) return;
+    x->x_depth = tav::unit_map(a, 0.0f, kDepthScale, [](float v) { return v * kDepthScale; });
+}
+
+static void duck_decay(t_duck *x, t_floatarg a) {
+    if (tav::is_nan(a)) return;
+    x->x_response = tav::unit_clamp(a);
+    duck_update_coef(x);
+}
+
+// Switching on forgets the envelope and the gain, so that switching off again starts
+// from silence, as a new object does.
+static void duck_bypass(t_duck *x, t_floatarg a) {
+    if (a != 0.0f) {
+        x->x_bypass = 1;
+        x->x_env = 0.0f;
+        x->x_gain = 0.0f;
+    } else {
+        x->x_bypass = 0;
+    }
+}
+
+static t_int *duck_perform(t_int *w) {
+    auto [x, in, out, n] = tav::unpack<t_duck>(w);
+    if (x->x_bypass) {
+        for (int i = 0; i < n; i++) out[i] = 1.0f;
+        return w + 5;
+    }
+    const float depth = x->x_depth;
+    const float coef = x->x_coef;
+    const float rest = 1.0f - coef;
+    float env = x->x_env;
+    float gain = x->x_gain;
+    for (int i = 0; i < n; i++) {
+        float v = in[i];
+        v = tav::is_huge(v) ? 0.0f : std::fabs(v);
+        float attack = kEnvelopeFloor + depth * v;
+        float release = coef * env;
+        env = attack > release ? attack : release;
+        float limited = env > 1.0f ? 1.0f : env;
+        float target = limited / env;
+        gain = coef * gain + target * rest;
+        out[i] = gain;
+    }
+    x->x_env = env;
+    x->x_gain = gain;
+    return w + 5;
+}
+
+static void duck_dsp(t_duck *x, t_signal **sp) {
+    tav::add_perform(duck_perform, x, sp);
+    x->x_response = tav::unit_clamp(x->x_response);
+    duck_update_coef(x);
+}
+
+TAVRELLE_EXPORT void duck_tilde_setup() {
+    duck_class = class_new(gensym("duck~"), (t_newmethod)duck_new, nullptr, sizeof(t_duck), 0, A_NULL);
+    tav::add_main_signal_inlet<t_duck>(duck_class);
+    tav::add_dsp_method(duck_class, (t_method)duck_dsp);
+    tav::add_float_method(duck_class, (t_method)duck_depth, "depth");
+    tav::add_float_method(duck_class, (t_method)duck_decay, "response");
+    tav::add_float_method(duck_class, (t_method)duck_bypass, "bypass");
+    post("[duck~] version %s, written by Tavrelle", "1.0");
+}

@@ -1,0 +1,120 @@
+// snarvel~: lo-fi distortion. Each sample is quantised to an 8-bit offset-binary code,
+// bit 5 of the code is flipped, and the code, centred on silence, goes through a
+// DC-blocking high-pass near 40 Hz before it is mixed with the untouched input.
+// "noisegate" moves the quantiser within one code step; at mix 0 the input passes as is.
+#include "tavrelle.h"
+
+#include <cstring>
+#include <limits>
+
+struct t_snarvel {
+    t_object x_obj;
+    t_float x_f;
+    t_float x_wet;    // gain of the bit-flipped path, 0 ... 0.005
+    t_float x_dry;    // gain of the untouched input, 0 ... 1
+    t_float x_offset; // quantiser offset, 128 ... 129
+    t_float x_coef;   // high-pass pole, from the input signal's own rate
+    t_float x_state;  // the high-pass's leaky integrator
+};
+TAVRELLE_RECORD(t_snarvel);
+
+// Exported beside the setup entry; the declaration gives the C name and visibility,
+// the definition follows it.
+TAVRELLE_EXPORT t_class *snarvel_class;
+t_class *snarvel_class;
+
+constexpr float kWetPerMix = 0.005f;
+constexpr float kCodesPerUnit = 42.666f;
+constexpr float kSilentOffset = 128.0f;
+constexpr float kDefaultOffset = 128.2f;
+constexpr float kPoleDistance = 251.32742f; // 2 pi x 40 Hz: 1 - pole, times the rate
+constexpr std::uint32_t kFlippedBit = 0x20u;
+constexpr std::int32_t kFlippedSilence = 160; // code 128 with bit 5 flipped
+
+// Rounds toward zero like a cast, but defined for every float: beyond the 32-bit range
+// the nearest limit, NaN 0.
+static std::int32_t saturating_int32(float u) {
+    using limits = std::numeric_limits<std::int32_t>;
+    if (tav::is_nan(u)) return 0;
+    if (u >= 2147483648.0f) return limits::max();
+    if (u < -2147483648.0f) return limits::min();
+    return static_cast<std::int32_t>(u);
+}
+
+// The sample's 8-bit code with bit 5 flipped, less the flipped code of silence.
+static float flipped_code(float offset, float s) {
+    float u = offset + s * kCodesPerUnit;
+    std::uint32_t code = (static_cast<std::uint32_t>(saturating_int32(u)) & 0xFFu) ^ kFlippedBit;
+    return static_cast<float>(static_cast<std::int32_t>(code) - kFlippedSilence);
+}
+
+static void *snarvel_new() {
+    auto *x = reinterpret_cast<t_snarvel *>(pd_new(snarvel_class));
+    tav::add_float_inlet(&x->x_obj, "mix");
+    tav::add_float_inlet(&x->x_obj, "noisegate");
+    outlet_new(&x->x_obj, &s_signal);
+    x->x_state = 0.0f;
+    x->x_wet = 0.0f;
+    x->x_offset = kDefaultOffset;
+    x->x_dry = 1.0f;
+    return x;
+}
+
+// A negative mix also clears the high-pass; mix 0 only pauses it.
+static void snarvel_mix(t_snarvel *x, t_floatarg a) {
+    if (tav::is_nan(a)) return;
+    if (a < 0.0f) {
+        x->x_wet = 0.0f;
+        x->x_dry = 1.0f;
+        x->x_state = 0.0f;
+    } else if (a > 1.0f) {
+        x->x_wet = kWetPerMix;
+        x->x_dry = 0.0f;
+    } else {
+        x->x_wet = a * kWetPerMix;
+        x->x_dry = 1.0f - a;
+    }
+}
+
+static void snarvel_noisegate(t_snarvel *x, t_floatarg a) {
+    if (tav::is_nan(a)) return;
+    x->x_offset = tav::unit_map(a, kSilentOffset, kSilentOffset + 1.0f,
+                                [](float v) { return kSilentOffset + v; });
+}
+
+static t_int *snarvel_perform(t_int *w) {
+    auto [x, in, out, n] = tav::unpack<t_snarvel>(w);
+    const float wet = x->x_wet;
+    if (wet == 0.0f) {
+        // When Pd hands one vector for both, the output already is the input.
+        if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
+        return w + 5;
+    }
+    const float dry = x->x_dry;
+    const float offset = x->x_offset;
+    const float coef = x->x_coef;
+    float y = x->x_state;
+    for (int i = 0; i < n; i++) {
+        float s = in[i];
+        float next = coef * y + wet * flipped_code(offset, s);
+        out[i] = (next + dry * s) - y;
+        y = next;
+    }
+    x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
+    return w + 5;
+}
+
+static void snarvel_dsp(t_snarvel *x, t_signal **sp) {
+    tav::add_perform(snarvel_perform, x, sp);
+    x->x_state = 0.0f;
+    x->x_coef = 1.0f - kPoleDistance / sp[0]->s_sr;
+}
+
+TAVRELLE_EXPORT void snarvel_tilde_setup() {
+    snarvel_class = class_new(gensym("snarvel~"), (t_newmethod)snarvel_new, nullptr, sizeof(t_snarvel), 0, A_NULL);
+    tav::add_main_signal_inlet<t_snarvel>(snarvel_class);
+    tav::add_dsp_method(snarvel_class, (t_method)snarvel_dsp);
+    tav::add_float_method(snarvel_class, (t_method)snarvel_mix, "mix");
+    tav::add_float_method(snarvel_class, (t_method)snarvel_noisegate, "noisegate");
+    post("[snarvel~] version 1.0 by Tavrelle");
+}

@@ -1,0 +1,240 @@
+// damp~: the state-variable lowpass, its square-law tone control, the sample rate it
+// follows and the guard on its states.
+#include "rendering.h"
+#include "signals.h"
+
+#include <gtest/gtest.h>
+
+#include <math.h>
+
+namespace {
+
+int g_sinf_calls = 0;
+
+} // namespace
+
+// The plug-in's sinf, counted: it shows when the coefficient is computed.
+extern "C" float sinf(float v) noexcept {
+    static auto next = unit::library_definition<float(float)>("sinf");
+    ++g_sinf_calls;
+    return next(v);
+}
+
+namespace {
+
+using sig::bits;
+using sig::first_difference;
+
+struct DampRecord {
+    t_object obj;
+    float f, tone, coef, low, band;
+};
+
+DampRecord record(const host::Object &obj) { return host::record_as<DampRecord>(obj); }
+
+// sin(2 pi fc / sr) for the corner fc = 200 Hz + (sr / 4 - 200 Hz) x tone^2.
+double coefficient(double sr, double tone) {
+    double fc = 200.0 + (sr / 4.0 - 200.0) * tone * tone;
+    return std::sin(2.0 * M_PI * fc / sr);
+}
+
+// The same in single precision, in the order the filter's design fixes: the corner, then
+// (fc / sr) x 2 pi, then sinf.
+float described_coefficient(float sr, float tone) {
+    float fc = 200.0f + (sr * 0.25f - 200.0f) * (tone * tone);
+    return sinf((fc / sr) * 6.2831855f);
+}
+
+// The input through a new object after the given "tone" messages.
+std::vector<float> render(const std::vector<float> &input, std::vector<float> tones = {},
+                          float sr = 44100.0f, int block = 64, bool in_place = false) {
+    std::vector<unit::Setting> settings;
+    for (float t : tones) settings.push_back({"tone", t});
+    return unit::Renderer{"damp~"}(input, settings, sr, block, in_place);
+}
+
+TEST(Damp, ToneMovesTheCornerFromTwoHundredHertzToAQuarterOfTheRate) {
+    struct Case {
+        std::vector<float> tones;
+        float coef;
+    };
+    // The coefficients at 44100 Hz for tone 0 (200 Hz), 0.3 (1174.25 Hz) and 0.5 (2906.25 Hz).
+    for (const Case &c : {Case{{0.0f}, 0.0284913f}, Case{{}, 0.166523f}, Case{{0.5f}, 0.402339f},
+                          Case{{0.5f, sig::kNaN}, 0.402339f}}) {
+        host::Object obj("damp~");
+        for (float t : c.tones) obj.message("tone", {t});
+        obj.dsp(44100.0f, 64);
+        EXPECT_NEAR(record(obj).coef, c.coef, 6e-7f);
+    }
+    host::Object obj("damp~");
+    obj.dsp(44100.0f, 64);
+    obj.message("tone", {1.0f});
+    EXPECT_EQ(record(obj).coef, 1.0f) << "a quarter of the rate is an angle of pi/2";
+    obj.message("tone", {7.0f});
+    EXPECT_EQ(record(obj).tone, 1.0f);
+    EXPECT_EQ(record(obj).coef, 1.0f);
+    obj.message("tone", {sig::kNaN});
+    EXPECT_EQ(record(obj).tone, 1.0f) << "a NaN tone is ignored";
+    EXPECT_EQ(record(obj).coef, 1.0f);
+    obj.message("tone", {0.0f});
+    const float at_200 = record(obj).coef;
+    obj.message("tone", {-5.0f});
+    EXPECT_EQ(record(obj).tone, 0.0f);
+    EXPECT_EQ(bits(record(obj).coef), bits(at_200));
+}
+
+// The system rate counts, when "tone" arrives and at dsp; the object keeps the tone.
+TEST(Damp, CoefficientFollowsTheSystemRate) {
+    for (float sr : {44100.0f, 48000.0f})
+        for (float tone : {0.0f, 0.3f, 0.4f, 0.5f, 0.7f, 0.9f}) {
+            host::Object obj("damp~");
+            obj.message("tone", {tone});
+            obj.dsp(sr, 64);
+            const float f = record(obj).coef;
+            EXPECT_NEAR(f, coefficient(sr, tone), 6e-7) << tone << " at " << sr;
+            EXPECT_EQ(bits(f), bits(described_coefficient(sr, tone))) << tone << " at " << sr;
+        }
+
+    host::Object obj("damp~");
+    obj.dsp(48000.0f, 64);
+    EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.3), 6e-7); // corner 1262 Hz
+    obj.message("tone", {0.5f});
+    EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.5), 6e-7);
+    obj.dsp(44100.0f, 64);
+    EXPECT_NEAR(record(obj).coef, 0.402339f, 6e-7f);
+    host::set_sample_rate(48000.0f); // the rate changes while DSP runs
+    obj.inlet_float(1, 0.5f);
+    EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.5), 6e-7);
+
+    host::set_sample_rate(44100.0f);
+    host::Object sub("damp~");
+    sub.dsp_resampled(96000.0f, 64); // inside a resampled subpatch: still sys_getsr
+    EXPECT_NEAR(record(sub).coef, 0.166523f, 6e-7f);
+}
+
+TEST(Damp, SinfRunsOnlyWhenTheToneOrTheGraphChanges) {
+    host::Object obj("damp~");
+    g_sinf_calls = 0;
+    obj.message("tone", {0.4f});
+    EXPECT_EQ(g_sinf_calls, 1);
+    obj.message("tone", {sig::kNaN});
+    EXPECT_EQ(g_sinf_calls, 1);
+    obj.dsp(44100.0f, 64);
+    EXPECT_EQ(g_sinf_calls, 2);
+    obj.run(sig::noise(6400));
+    EXPECT_EQ(g_sinf_calls, 2) << "no sinf per block";
+}
+
+// At tone 1 the coefficient is 1: an impulse reaches the output one sample late.
+TEST(Damp, OpenFilterImpulseResponse) {
+    auto open = render(sig::impulse(4), {1.0f});
+    EXPECT_EQ(bits(open[0]), 0u);
+    EXPECT_EQ(bits(open[1]), bits(1.0f));
+    // Then 1 - 1.4 and 0.56, each within a few roundings.
+    EXPECT_NEAR(open[2], -0.4f, 2e-7f);
+    EXPECT_NEAR(open[3], 0.56f, 2e-7f);
+}
+
+// Sample for sample the two-state update: the low state moves by band x f and is the
+// output; the high part is (input - low) - 1.4 band, and the band state moves by f x high.
+TEST(Damp, FollowsTheStateVariableUpdate) {
+    auto input = sig::noise(3000, 0.8f);
+    for (float sr : {44100.0f, 48000.0f})
+        for (float tone : {0.2f, 0.8f}) {
+            host::Object obj("damp~");
+            obj.message("tone", {tone});
+            obj.dsp(sr, 100);
+            const float f = record(obj).coef;
+            auto out = obj.run(input);
+            float low = 0.0f, band = 0.0f;
+            for (std::size_t i = 0; i < input.size(); i++) {
+                low = low + band * f;
+                ASSERT_EQ(bits(out[i]), bits(low)) << tone << " at " << sr << ", sample " << i;
+                band = band + f * ((input[i] - low) - band * 1.4f);
+            }
+        }
+}
+
+TEST(Damp, ConstantInputSettlesAtTheSameConstant) {
+    auto low = render(std::vector<float>(20000, 0.5f), {0.0f});
+    for (int i = 19000; i < 20000; i++) ASSERT_EQ(bits(low[i]), bits(0.49999976f)) << i;
+    for (float sr : {44100.0f, 48000.0f}) {
+        auto out = render(std::vector<float>(20000, -0.25f), {0.6f}, sr);
+        EXPECT_NEAR(out.back(), -0.25f, 1e-6f) << sr;
+    }
+}
+
+// Once the states drop below 2^-63 the guard zeroes them and the output is exactly 0.
+TEST(Damp, ImpulseTailEndsInExactZeros) {
+    for (float sr : {44100.0f, 48000.0f}) {
+        host::Object obj("damp~");
+        obj.dsp(sr, 64);
+        obj.run(sig::impulse(64));
+        auto tail = obj.run(std::vector<float>(44100, 0.0f));
+        ASSERT_NE(tail[0], 0.0f);
+        for (int i = 40000; i < 44100; i++) ASSERT_EQ(bits(tail[i]), 0u) << i;
+        EXPECT_EQ(record(obj).low, 0.0f);
+        EXPECT_EQ(record(obj).band, 0.0f);
+    }
+}
+
+// A non-finite or huge sample spoils the rest of its own block only: the next block
+// starts from zero states, as a new object would.
+TEST(Damp, HugeInputSpoilsAtMostTheRestOfItsBlock) {
+    const int block = 64, at = 3 * block + 10, next = 4 * block;
+    auto clean = sig::noise(2000);
+    for (float sr : {44100.0f, 48000.0f})
+        for (float bad : {sig::kInf, -sig::kInf, sig::kNaN, 1e30f, -1e30f}) {
+            auto input = clean;
+            input[at] = bad;
+            auto out = render(input, {}, sr, block);
+            auto ref = render(clean, {}, sr, block);
+            out.resize(at + 1);
+            ref.resize(at + 1);
+            EXPECT_EQ(first_difference(out, ref), -1) << "up to the sample itself";
+
+            auto after = render(input, {}, sr, block);
+            auto fresh = render({input.begin() + next, input.end()}, {}, sr, block);
+            EXPECT_EQ(first_difference({after.begin() + next, after.end()}, fresh), -1)
+                << bad << " at " << sr;
+        }
+}
+
+TEST(Damp, OutputDoesNotDependOnBlockingOrSharedVectorsAndSurvivesRestarts) {
+    auto input = sig::noise(6000);
+    for (float sr : {44100.0f, 48000.0f}) {
+        auto reference = render(input, {0.7f}, sr);
+        for (int block : {1, 7, 256})
+            EXPECT_EQ(first_difference(render(input, {0.7f}, sr, block), reference), -1) << block;
+        EXPECT_EQ(first_difference(render(input, {0.7f}, sr, 64, true), reference), -1);
+
+        host::Object obj("damp~");
+        obj.message("tone", {0.7f});
+        obj.dsp(sr, 64);
+        auto first = obj.run({input.begin(), input.begin() + 2048});
+        obj.dsp(sr, 32); // a rebuild keeps the states
+        auto rest = obj.run({input.begin() + 2048, input.end()});
+        first.insert(first.end(), rest.begin(), rest.end());
+        first.resize(input.size());
+        EXPECT_EQ(first_difference(first, reference), -1) << sr;
+
+        obj.dsp(sr, 0);
+        auto before = obj.record_bytes();
+        float probe = 0.0f;
+        std::memcpy(obj.out(), &host::kUnwritten, sizeof probe);
+        obj.tick();
+        EXPECT_EQ(obj.record_bytes(), before) << "an empty block changes nothing";
+        std::memcpy(&probe, obj.out(), sizeof probe);
+        EXPECT_EQ(bits(probe), host::kUnwritten);
+    }
+}
+
+TEST(Damp, RightInletActsAsTheToneMessage) {
+    host::Object by_inlet("damp~"), by_message("damp~");
+    by_inlet.inlet_float(1, 0.65f);
+    by_message.message("tone", {0.65f});
+    EXPECT_EQ(by_inlet.record_bytes(), by_message.record_bytes());
+    EXPECT_EQ(record(by_inlet).tone, 0.65f);
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+// Helpers for the behaviour tests of one-in, one-out classes: render a signal through a
+// new object with settings, and find the C library's definition of a function that a
+// test interposes to count the plug-ins' calls.
+#pragma once
+
+#include "host.h"
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+namespace unit {
+
+struct Setting {
+    std::string selector;
+    float value;
+};
+
+// A new object of the class: the settings as messages, DSP at sr with the block size,
+// then the input; returns as many output samples as there are input samples.
+struct Renderer {
+    const char *cls;
+    std::vector<float> operator()(const std::vector<float> &input, const std::vector<Setting> &settings = {},
+                                  float sr = 44100.0f, int block = 64, bool in_place = false) const {
+        host::Object obj(cls);
+        for (auto &[sel, v] : settings) EXPECT_TRUE(obj.message(sel, {v})) << sel;
+        obj.dsp(sr, block, in_place);
+        auto out = obj.run(input);
+        out.resize(input.size());
+        return out;
+    }
+};
+
+// A test executable exports what it defines, so a plug-in binds to its definition of a C
+// library function first; the definition counts and forwards to the library's.
+template <class F> F *library_definition(const char *name) {
+    return reinterpret_cast<F *>(dlsym(RTLD_NEXT, name));
+}
+
+} // namespace unit
