@@ -122,7 +122,7 @@ struct Signal {
 
 class Session {
   public:
-    Session(const Target &t) : t_(t), main_(t.cls), twin_(t.cls), outputs_(*t.rule) {}
+    explicit Session(const Target &t) : t_(t), main_(t.cls), twin_(t.cls), outputs_(*t.rule) {}
 
     void dsp(FuzzedDataProvider &in) {
         static constexpr float kRates[] = {44100.0f, 48000.0f, 96000.0f, 22050.0f, 8000.0f,
