@@ -43,16 +43,18 @@ endfunction()
 function(add_pd_external class source)
     cmake_parse_arguments(PARSE_ARGV 2 ARG "" "" "EXPORTS")
     string(REPLACE "~" "_tilde" target "${class}")
-    # Compiled through a one-line wrapper: Ninja loses the header dependencies of a source
-    # whose path holds a "~" (CMake quotes the name of its dependency file), and a changed
-    # header would then not rebuild the plug-in.
-    set(unit "${CMAKE_CURRENT_BINARY_DIR}/plugins/${target}.cpp")
-    file(CONFIGURE OUTPUT "${unit}" CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${source}\"\n")
-    add_library(${target} MODULE "${unit}")
+    # The source is compiled through a wrapper whose name has no "~": CMake quotes an
+    # object path that holds one in its depfile setting, Ninja then looks for a file
+    # whose name includes the quotes, and the object's header dependencies are lost.
+    set(wrapper "${CMAKE_CURRENT_BINARY_DIR}/plugin-sources/${target}.cpp")
+    file(CONFIGURE OUTPUT "${wrapper}"
+        CONTENT "#include \"${CMAKE_CURRENT_SOURCE_DIR}/${source}\"\n")
+    add_library(${target} MODULE "${wrapper}")
     tavrelle_plugin_settings(${target} ${class})
     set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${TAVRELLE_STAGE}")
 
     string(REPLACE "~" "" stem "${class}")
     set_property(GLOBAL APPEND PROPERTY TAVRELLE_CLASSES "${class}")
     set_property(TARGET ${target} PROPERTY TAVRELLE_EXPORTS "${stem}_tilde_setup;${ARG_EXPORTS}")
+    set_property(TARGET ${target} PROPERTY TAVRELLE_SOURCE "${CMAKE_CURRENT_SOURCE_DIR}/${source}")
 endfunction()

@@ -77,7 +77,7 @@ static void damp_dsp(t_damp *x, t_signal **sp) {
 
 TAVRELLE_EXPORT void damp_tilde_setup() {
     damp_class = class_new(gensym("damp~"), (t_newmethod)damp_new, nullptr, sizeof(t_damp), 0, A_NULL);
-    CLASS_MAINSIGNALIN(damp_class, t_damp, x_f);
+    tav::add_main_signal_inlet<t_damp>(damp_class);
     tav::add_dsp_method(damp_class, (t_method)damp_dsp);
     tav::add_float_method(damp_class, (t_method)damp_tone, "tone");
     post("[damp~] version 1.0 by Tavrelle");

@@ -120,7 +120,7 @@ static void duck_dsp(t_duck *x, t_signal **sp) {
 
 TAVRELLE_EXPORT void duck_tilde_setup() {
     duck_class = class_new(gensym("duck~"), (t_newmethod)duck_new, nullptr, sizeof(t_duck), 0, A_NULL);
-    CLASS_MAINSIGNALIN(duck_class, t_duck, x_f);
+    tav::add_main_signal_inlet<t_duck>(duck_class);
     tav::add_dsp_method(duck_class, (t_method)duck_dsp);
     tav::add_float_method(duck_class, (t_method)duck_depth, "depth");
     tav::add_float_method(duck_class, (t_method)duck_decay, "response");

@@ -145,7 +145,7 @@ static void snarvel_dsp(t_snarvel *x, t_signal **sp) {
 
 TAVRELLE_EXPORT void snarvel_tilde_setup() {
     snarvel_class = class_new(gensym("snarvel~"), (t_newmethod)snarvel_new, nullptr, sizeof(t_snarvel), 0, A_NULL);
-    CLASS_MAINSIGNALIN(snarvel_class, t_snarvel, x_f);
+    tav::add_main_signal_inlet<t_snarvel>(snarvel_class);
     tav::add_dsp_method(snarvel_class, (t_method)snarvel_dsp);
     tav::add_float_method(snarvel_class, (t_method)snarvel_mix, "mix");
     tav::add_float_method(snarvel_class, (t_method)snarvel_noisegate, "noisegate");

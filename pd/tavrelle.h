@@ -57,6 +57,13 @@ inline float unit_clamp(float a) {
     return unit_map(a, 0.0f, 1.0f, [](float v) { return v; });
 }
 
+// What CLASS_MAINSIGNALIN does: the left inlet takes a signal, and a float sent to it
+// sets x_f. Pd's macro finds the field by a member access through a null pointer, which
+// is undefined behaviour; offsetof gives the same position.
+template <class X> inline void add_main_signal_inlet(t_class *c) {
+    class_domainsignalin(c, static_cast<int>(offsetof(X, x_f)));
+}
+
 // "dsp" is called by the host only: A_CANT keeps a typed "dsp" message from reaching it
 // without its signal array.
 inline void add_dsp_method(t_class *c, t_method dsp) {

@@ -97,7 +97,7 @@ static void lumbrisk_dsp(t_lumbrisk *x, t_signal **sp) {
 
 TAVRELLE_EXPORT void lumbrisk_tilde_setup() {
     lumbrisk_class = class_new(gensym("lumbrisk~"), (t_newmethod)lumbrisk_new, nullptr, sizeof(t_lumbrisk), 0, A_NULL);
-    CLASS_MAINSIGNALIN(lumbrisk_class, t_lumbrisk, x_f);
+    tav::add_main_signal_inlet<t_lumbrisk>(lumbrisk_class);
     tav::add_dsp_method(lumbrisk_class, (t_method)lumbrisk_dsp);
     post("[lumbrisk~] version %s, written by Tavrelle", "1.0");
 }

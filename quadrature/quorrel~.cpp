@@ -41,7 +41,7 @@ static void quorrel_dsp(t_quorrel *x, t_signal **sp) {
 
 TAVRELLE_EXPORT void quorrel_tilde_setup() {
     quorrel_class = class_new(gensym("quorrel~"), (t_newmethod)quorrel_new, nullptr, sizeof(t_quorrel), 0, A_NULL);
-    CLASS_MAINSIGNALIN(quorrel_class, t_quorrel, x_f);
+    tav::add_main_signal_inlet<t_quorrel>(quorrel_class);
     tav::add_dsp_method(quorrel_class, (t_method)quorrel_dsp);
     post("[quorrel~] version %s, written by Tavrelle", "1.0");
     post("[quorrel~] is based on Dorrowin's coefficients");

@@ -13,7 +13,7 @@ static void plenthL_dsp(t_plenthL *x, t_signal **sp) { tav::add_perform(plenthL_
 
 TAVRELLE_EXPORT void plenthL_tilde_setup() {
     plenthL_class = class_new(gensym("plenthL~"), (t_newmethod)plenthL_new, nullptr, sizeof(t_plenthL), 0, A_NULL);
-    CLASS_MAINSIGNALIN(plenthL_class, t_plenthL, x_f);
+    tav::add_main_signal_inlet<t_plenthL>(plenthL_class);
     tav::add_dsp_method(plenthL_class, (t_method)plenthL_dsp);
     tav::add_float_method(plenthL_class, (t_method)plenthL_decay, "decay");
     post("[plenthL~] version 1.0 by Tavrelle, based on Brevack's freeverb");

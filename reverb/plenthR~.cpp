@@ -13,7 +13,7 @@ static void plenthR_dsp(t_plenthR *x, t_signal **sp) { tav::add_perform(plenthR_
 
 TAVRELLE_EXPORT void plenthR_tilde_setup() {
     plenthR_class = class_new(gensym("plenthR~"), (t_newmethod)plenthR_new, nullptr, sizeof(t_plenthR), 0, A_NULL);
-    CLASS_MAINSIGNALIN(plenthR_class, t_plenthR, x_f);
+    tav::add_main_signal_inlet<t_plenthR>(plenthR_class);
     tav::add_dsp_method(plenthR_class, (t_method)plenthR_dsp);
     tav::add_float_method(plenthR_class, (t_method)plenthR_decay, "decay");
     post("[plenthR~] version 1.0 by Tavrelle, based on Brevack's freeverb");

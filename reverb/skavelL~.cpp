@@ -12,7 +12,7 @@ static void skavelL_dsp(t_skavelL *x, t_signal **sp) { tav::add_perform(skavelL_
 
 TAVRELLE_EXPORT void skavelL_tilde_setup() {
     skavelL_class = class_new(gensym("skavelL~"), (t_newmethod)skavelL_new, nullptr, sizeof(t_skavelL), 0, A_NULL);
-    CLASS_MAINSIGNALIN(skavelL_class, t_skavelL, x_f);
+    tav::add_main_signal_inlet<t_skavelL>(skavelL_class);
     tav::add_dsp_method(skavelL_class, (t_method)skavelL_dsp);
     post("[skavelL~] version 1.0 by Tavrelle, based on Brevack's freeverb");
 }

@@ -12,7 +12,7 @@ static void skavelR_dsp(t_skavelR *x, t_signal **sp) { tav::add_perform(skavelR_
 
 TAVRELLE_EXPORT void skavelR_tilde_setup() {
     skavelR_class = class_new(gensym("skavelR~"), (t_newmethod)skavelR_new, nullptr, sizeof(t_skavelR), 0, A_NULL);
-    CLASS_MAINSIGNALIN(skavelR_class, t_skavelR, x_f);
+    tav::add_main_signal_inlet<t_skavelR>(skavelR_class);
     tav::add_dsp_method(skavelR_class, (t_method)skavelR_dsp);
     post("[skavelR~] version 1.0 by Tavrelle, based on Brevack's freeverb");
 }

@@ -15,7 +15,7 @@ static void velmarL_dsp(t_velmarL *x, t_signal **sp) { tav::add_perform(velmarL_
 
 TAVRELLE_EXPORT void velmarL_tilde_setup() {
     velmarL_class = class_new(gensym("velmarL~"), (t_newmethod)velmarL_new, nullptr, sizeof(t_velmarL), 0, A_NULL);
-    CLASS_MAINSIGNALIN(velmarL_class, t_velmarL, x_f);
+    tav::add_main_signal_inlet<t_velmarL>(velmarL_class);
     tav::add_dsp_method(velmarL_class, (t_method)velmarL_dsp);
     tav::add_float_method(velmarL_class, (t_method)velmarL_decay, "decay");
     tav::add_float_method(velmarL_class, (t_method)velmarL_damp, "tone");

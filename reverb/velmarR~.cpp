@@ -15,7 +15,7 @@ static void velmarR_dsp(t_velmarR *x, t_signal **sp) { tav::add_perform(velmarR_
 
 TAVRELLE_EXPORT void velmarR_tilde_setup() {
     velmarR_class = class_new(gensym("velmarR~"), (t_newmethod)velmarR_new, nullptr, sizeof(t_velmarR), 0, A_NULL);
-    CLASS_MAINSIGNALIN(velmarR_class, t_velmarR, x_f);
+    tav::add_main_signal_inlet<t_velmarR>(velmarR_class);
     tav::add_dsp_method(velmarR_class, (t_method)velmarR_dsp);
     tav::add_float_method(velmarR_class, (t_method)velmarR_decay, "decay");
     tav::add_float_method(velmarR_class, (t_method)velmarR_damp, "tone");

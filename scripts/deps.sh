@@ -11,6 +11,10 @@ for g in $groups; do
     case $g in
     base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
     bench) packages="$packages libbenchmark-dev valgrind python3" ;;
+    sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
+    load) packages="$packages valgrind" ;;
+    plots) packages="$packages gnuplot-nox" ;;
+    package) packages="$packages zip unzip" ;;
     # The cross build for 32-bit ARM and the tests under qemu-arm: Debian's armhf
     # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.
     arm) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest

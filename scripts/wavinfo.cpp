@@ -1,12 +1,25 @@
 // wavinfo FILE...: one line per sound file with its length, peak and RMS, and whether
 // every sample is finite. Exits non-zero for a silent or non-finite file.
+// wavinfo --rate FILE: prints the file's sample rate alone.
 #include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 int main(int argc, char **argv) {
+    if (argc == 3 && std::string(argv[1]) == "--rate") {
+        SF_INFO info{};
+        SNDFILE *f = sf_open(argv[2], SFM_READ, &info);
+        if (!f) {
+            std::fprintf(stderr, "%s: cannot read (%s)\n", argv[2], sf_strerror(nullptr));
+            return 1;
+        }
+        sf_close(f);
+        std::printf("%d\n", info.samplerate);
+        return 0;
+    }
     int status = 0;
     for (int a = 1; a < argc; a++) {
         SF_INFO info{};

@@ -8,12 +8,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+// Defined when the test executable runs under AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define TAVRELLE_HOST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TAVRELLE_HOST_ASAN 1
+#endif
+#endif
 
 namespace host {
 
@@ -39,6 +49,9 @@ struct ClassInfo {
 // setup entry and returns what it registered. Fails the calling test if it can't.
 const ClassInfo &load(const std::string &class_name);
 
+// Every class the build makes, in the order the build lists them.
+std::vector<std::string> all_classes();
+
 // The file a class loads from: $TAVRELLE_PLUGIN_DIR (or the build's stage) + suffix.
 std::string plugin_path(const std::string &class_name);
 
@@ -51,6 +64,26 @@ void set_sample_rate(float sr);
 // The pattern written into output vectors before every block, so that a sample the
 // perform routine leaves unwritten shows up.
 constexpr std::uint32_t kUnwritten = 0x7fa5a5a5u;
+
+// Every record is allocated between two guard zones of this many bytes, filled with
+// kGuardByte (and poisoned under AddressSanitizer), so that a write beside the record
+// is noticed when the object is freed, or earlier through Object::guards_intact().
+constexpr std::size_t kGuardBytes = 64;
+constexpr unsigned char kGuardByte = 0xa5;
+
+// Counts the allocations and frees made on this thread while it exists. Object::tick()
+// watches every perform routine with one: the audio loop must allocate nothing.
+class AllocationWatch {
+  public:
+    AllocationWatch();
+    ~AllocationWatch();
+    AllocationWatch(const AllocationWatch &) = delete;
+    AllocationWatch &operator=(const AllocationWatch &) = delete;
+    std::size_t count() const;
+
+  private:
+    std::size_t start_;
+};
 
 class Object {
   public:
@@ -89,6 +122,8 @@ class Object {
     std::vector<float> run(const std::vector<float> &input) { return process(input)[0]; }
 
     std::vector<unsigned char> record_bytes() const;
+    // Whether the guard zones around the record are as pd_new left them.
+    bool guards_intact() const;
 
     // What "dsp" added, laid out as Pd's DSP chain holds it: each perform routine followed
     // by its arguments, then a null entry. `while (*w) w = ((t_perfroutine)*w)(w);` runs

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sanitizer/asan_interface.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <sstream>
 
 struct _class {
     host::ClassInfo info;
@@ -35,6 +37,29 @@ std::vector<std::string> g_posts;
 std::map<std::string, std::unique_ptr<_class>> g_classes;
 std::map<t_object *, ObjectPorts> g_ports;
 std::vector<t_int> *g_chain = nullptr; // where dsp_add appends while a "dsp" call runs
+
+// The guard zones of a record: the kGuardBytes before it and the kGuardBytes after it.
+unsigned char *guard_before(t_object *x) { return reinterpret_cast<unsigned char *>(x) - host::kGuardBytes; }
+unsigned char *guard_after(t_object *x, std::size_t size) { return reinterpret_cast<unsigned char *>(x) + size; }
+
+void poison_guards(t_object *x, std::size_t size) {
+    ASAN_POISON_MEMORY_REGION(guard_before(x), host::kGuardBytes);
+    ASAN_POISON_MEMORY_REGION(guard_after(x, size), host::kGuardBytes);
+}
+
+void unpoison_guards(t_object *x, std::size_t size) {
+    ASAN_UNPOISON_MEMORY_REGION(guard_before(x), host::kGuardBytes);
+    ASAN_UNPOISON_MEMORY_REGION(guard_after(x, size), host::kGuardBytes);
+}
+
+bool guards_hold(t_object *x, std::size_t size) {
+    unpoison_guards(x, size);
+    bool intact = true;
+    for (const unsigned char *zone : {guard_before(x), guard_after(x, size)})
+        for (std::size_t i = 0; i < host::kGuardBytes; i++) intact &= zone[i] == host::kGuardByte;
+    poison_guards(x, size);
+    return intact;
+}
 
 std::map<std::string, t_symbol> &symbols() {
     static std::map<std::string, t_symbol> table;
@@ -89,8 +114,14 @@ void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype arg1, ..
 
 void class_domainsignalin(t_class *c, int onset) { c->info.mainsignalin = onset; }
 
+// Zero-filled like Pd's, with a guard zone on either side of the record.
 t_pd *pd_new(t_class *cls) {
-    auto *x = static_cast<t_pd *>(std::calloc(1, cls->info.size));
+    const std::size_t size = cls->info.size;
+    auto *block = static_cast<unsigned char *>(std::calloc(1, size + 2 * host::kGuardBytes));
+    std::memset(block, host::kGuardByte, host::kGuardBytes);
+    std::memset(block + host::kGuardBytes + size, host::kGuardByte, host::kGuardBytes);
+    auto *x = reinterpret_cast<t_pd *>(block + host::kGuardBytes);
+    poison_guards(reinterpret_cast<t_object *>(x), size);
     *x = cls;
     return x;
 }
@@ -145,6 +176,13 @@ std::vector<std::string> take_posts() {
     return lines;
 }
 
+std::vector<std::string> all_classes() {
+    std::vector<std::string> names;
+    std::istringstream list(TAVRELLE_CLASS_NAMES);
+    for (std::string name; list >> name;) names.push_back(name);
+    return names;
+}
+
 std::string plugin_path(const std::string &class_name) {
     const char *dir = std::getenv("TAVRELLE_PLUGIN_DIR");
     return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name + TAVRELLE_PLUGIN_SUFFIX;
@@ -186,8 +224,12 @@ Object::Object(const std::string &class_name) : info_(&load(class_name)) {
 
 Object::~Object() {
     g_ports.erase(x_);
-    std::free(x_);
+    EXPECT_TRUE(guards_intact()) << info_->name << " wrote beside its record";
+    unpoison_guards(x_, info_->size);
+    std::free(guard_before(x_));
 }
+
+bool Object::guards_intact() const { return guards_hold(x_, info_->size); }
 
 int Object::signal_outlets() const {
     int n = 0;
@@ -269,8 +311,15 @@ void Object::tick() {
         std::vector<t_int> w;
         w.push_back(chain_[at]);
         w.insert(w.end(), chain_.begin() + at + 2, chain_.begin() + at + 2 + nargs);
-        t_int *next = f(w.data());
+        t_int *next;
+        std::size_t allocations;
+        {
+            AllocationWatch watch;
+            next = f(w.data());
+            allocations = watch.count();
+        }
         EXPECT_EQ(next, w.data() + nargs + 1) << "perform returned the wrong position";
+        EXPECT_EQ(allocations, 0u) << info_->name << " allocated or freed memory in perform";
         at += 2 + nargs;
     }
 }

@@ -14,6 +14,10 @@
 #include <cstring>
 #include <tuple>
 
+// The network state as the plug-ins name it, so that init_cfilters is called through a
+// pointer of its own type.
+struct t_cfilters;
+
 namespace {
 
 using sig::bits;
@@ -453,10 +457,10 @@ TEST_P(Forms, AmplitudeSurvivesSquaresBeyondTheFloatRange) {
 // the network and nothing after them.
 TEST(InitCfilters, ClearsTheNetworkInEitherLibrary) {
     for (const char *cls : kClasses) {
-        auto init = plugin_symbol<void (*)(void *)>(cls, "init_cfilters");
+        auto init = plugin_symbol<void (*)(t_cfilters *)>(cls, "init_cfilters");
         float state[40];
         for (float &v : state) v = 7.0f;
-        init(state);
+        init(reinterpret_cast<t_cfilters *>(state));
         for (int k = 0; k < 33; k++) ASSERT_EQ(bits(state[k]), 0u) << cls << " float " << k;
         for (int k = 33; k < 40; k++) ASSERT_EQ(state[k], 7.0f) << cls << " float " << k;
     }
