@@ -426,6 +426,16 @@ def machine():
     return cpu, os.cpu_count(), platform.platform(), gcc, pd
 
 
+def table_head(w, *columns):
+    """A Markdown table's two head lines; the first column is text, the rest numbers
+    unless named with a trailing '<' (text) or '^' (centred)."""
+    names = [c.rstrip('<^') for c in columns]
+    align = ['---'] + [':---:' if c.endswith('^') else '---' if c.endswith('<') else '---:'
+                       for c in columns[1:]]
+    w('| ' + ' | '.join(names) + ' |')
+    w('|' + '|'.join(align) + '|')
+
+
 def fmt(v, digits=1):
     return '—' if v is None else ('{:,.%df}' % digits).format(v)
 
@@ -456,8 +466,8 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
       'only, deterministic). The floating-point operations are what the algorithm itself '
       'performs per sample (see the notes), a floor for any implementation.')
     w('')
-    w('| Class | Block | ns/sample | Instances per core | Instructions/sample | FP ops/sample | Ratio |')
-    w('|---|---:|---:|---:|---:|---:|---:|')
+    table_head(w, 'Class', 'Block', 'ns/sample', 'Instances per core', 'Instructions/sample',
+               'FP ops/sample', 'Ratio')
     for r in rows:
         for n in r['blocks']:
             ns = gbench.get('%s/block:%d' % (r['class'], n), (None,))[0]
@@ -475,8 +485,8 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
       'in the second half of the stretch, once the state has settled, raised the underflow '
       'or the denormal-operand flag (0: no subnormal number was produced or consumed).' % ('a short stretch' if smoke else '20 s'))
     w('')
-    w('| Class | Loud ns/sample | Decay ns/sample | Decay / loud | Subnormal flags | Within 10 % |')
-    w('|---|---:|---:|---:|---:|:---:|')
+    table_head(w, 'Class', 'Loud ns/sample', 'Decay ns/sample', 'Decay / loud', 'Subnormal flags',
+               'Within 10 %^')
     for r in rows:
         loud = gbench.get(r['class'] + '/loud')
         dec = gbench.get(r['class'] + '/decay')
@@ -502,9 +512,9 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           'single-issue core (see the notes). Share: of one 700 MHz core at 44.1 kHz '
           '(15,873 cycles per sample).')
         w('')
-        w('| Class | Block | Instructions/sample | FP ops | Loop (instructions, passes/sample) '
-          '| Model cycles/sample (estimate) | Floor | Model / floor | Share of 700 MHz core |')
-        w('|---|---:|---:|---:|---:|---:|---:|---:|---:|')
+        table_head(w, 'Class', 'Block', 'Instructions/sample', 'FP ops',
+                   'Loop (instructions, passes/sample)', 'Model cycles/sample (estimate)',
+                   'Floor', 'Model / floor', 'Share of 700 MHz core')
         for r in rows:
             for n in r['blocks']:
                 a = arm.get((r['class'], n))
@@ -529,8 +539,8 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           '`damp~` is set beside `lop~` and `vcf~` as yardsticks, not equivalents.'
           % (count, seconds, rounds))
         w('')
-        w('| Class | Share per instance | Vanilla patch | Share per instance | Vanilla / class |')
-        w('|---|---:|---|---:|---:|')
+        table_head(w, 'Class', 'Share per instance', 'Vanilla patch<', 'Share per instance',
+                   'Vanilla / class')
         for r in rows:
             share = pd.get(r['class'])
             kinds = r['vanilla'] or [None]
@@ -548,9 +558,8 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           'across machines; times are this machine\'s and only compare within one session.'
           % baseline['label'])
         w('')
-        w('| Class | Block | x86-64 instructions/sample | ARM instructions/sample '
-          '| Model cycles/sample (estimate) |')
-        w('|---|---:|---:|---:|---:|')
+        table_head(w, 'Class', 'Block', 'x86-64 instructions/sample', 'ARM instructions/sample',
+                   'Model cycles/sample (estimate)')
         for r in rows:
             for n in r['blocks']:
                 key = '%s/%d' % (r['class'], n)
