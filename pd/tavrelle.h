@@ -83,6 +83,15 @@ inline void add_float_inlet(t_object *x, const char *selector) {
     inlet_new(x, &x->ob_pd, &s_float, gensym(selector));
 }
 
+// Two vectors of n samples that share memory without being the same vector. Pd never
+// hands a perform routine such a pair; where one occurs, a routine that reads ahead of
+// what it writes falls back to strict sample order.
+inline bool overlap_shifted(const t_sample *a, const t_sample *b, int n) {
+    auto pa = reinterpret_cast<std::uintptr_t>(a), pb = reinterpret_cast<std::uintptr_t>(b);
+    const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(t_sample);
+    return pa != pb && pa < pb + bytes && pb < pa + bytes;
+}
+
 // The arguments of a one-in, one-out perform routine.
 template <class X> struct Block {
     X *x;

@@ -54,6 +54,7 @@ struct Amplitude {
     static constexpr int kCount = 1;
     t_sample *out;
     explicit Amplitude(t_int *w) : out(reinterpret_cast<t_sample *>(w[3])) {}
+    bool overlap_shifted(const t_sample *in, int n) const { return tav::overlap_shifted(in, out, n); }
     static float squares(tav::quad::Pair p) { return p.delayed * p.delayed + p.direct * p.direct; }
     static float magnitude(tav::quad::Pair p, float m) {
         return m <= kLargest ? approx_sqrt(m) : large_magnitude(p.direct, p.delayed);

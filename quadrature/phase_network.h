@@ -98,7 +98,8 @@ inline void copy_state(t_cfilters &to, const t_cfilters &from) {
 
 // A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
 // from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each,
-// `write_pair(i, first, second)` positions i and i + 1.
+// `write_pair(i, first, second)` positions i and i + 1, and `overlap_shifted(in, n)`
+// says whether an outlet vector overlaps the input without being the same vector.
 template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index of n in w
 
 // Block size 1: the bank alternates through x_phase; the block size is not read.
@@ -125,6 +126,8 @@ template <class X, class Outlets> t_int *perform(t_int *w) {
     copy_state(cf, x->x_cf);
 
     int i = 0;
+    if (out.overlap_shifted(in, n)) // each sample's outlets written before the next is read
+        for (; i < n; i++) out.write(i, cfilters_tick(cf, i & 1, in[i]));
     for (; i + 1 < n; i += 2) {
         Pair first, second;
         cfilters_pair(cf, in[i], in[i + 1], first, second);

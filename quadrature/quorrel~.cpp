@@ -20,6 +20,9 @@ struct AnalyticPair {
     t_sample *re, *im;
     explicit AnalyticPair(t_int *w)
         : re(reinterpret_cast<t_sample *>(w[3])), im(reinterpret_cast<t_sample *>(w[4])) {}
+    bool overlap_shifted(const t_sample *in, int n) const {
+        return tav::overlap_shifted(in, re, n) || tav::overlap_shifted(in, im, n);
+    }
     void write(int i, tav::quad::Pair p) {
         re[i] = tav::is_tiny(p.direct) ? 0.0f : p.direct;
         im[i] = tav::is_tiny(p.delayed) ? 0.0f : p.delayed;

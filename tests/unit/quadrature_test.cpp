@@ -312,6 +312,34 @@ TEST(QuadratureForms, InputMayShareItsVectorWithAnyOutlet) {
         }
 }
 
+// An outlet vector one sample ahead of the input (which Pd never hands out) sees each
+// sample's outlets written before the next input is read, as in strict sample order: the
+// input it reads back is what the previous sample wrote.
+TEST(QuadratureForms, ShiftedVectorsKeepStrictSampleOrder) {
+    for (const char *cls : kClasses) {
+        auto start = mixed_input(65);
+        host::Object pairs(cls), one(cls);
+        pairs.dsp(44100.0f, 64);
+        one.dsp(44100.0f, 1);
+
+        std::vector<float> shared = start, right(64);
+        std::vector<t_int> chain = pairs.pd_chain();
+        chain[2] = reinterpret_cast<t_int>(shared.data());     // input
+        chain[3] = reinterpret_cast<t_int>(shared.data() + 1); // left outlet, shifted
+        if (std::string(cls) == "quorrel~") chain[4] = reinterpret_cast<t_int>(right.data());
+        reinterpret_cast<t_perfroutine>(chain[0])(chain.data());
+
+        std::vector<float> want = start, want_right(64);
+        for (int i = 0; i < 64; i++) {
+            auto outs = one.process({want[i]});
+            want[i + 1] = outs[0][0];
+            if (outs.size() > 1) want_right[i] = outs[1][0];
+        }
+        EXPECT_EQ(first_difference(shared, want), -1) << cls;
+        EXPECT_EQ(first_difference(right, want_right), -1) << cls;
+    }
+}
+
 // Pd only delivers powers of two, but an odd block must still write every sample: its
 // last sample takes bank 0, as if the DSP had been rebuilt at block size 1 before every
 // block.
