@@ -39,9 +39,7 @@ static void damp_set(t_damp *x, float t) {
 }
 
 static void *damp_new() {
-    auto *x = reinterpret_cast<t_damp *>(pd_new(damp_class));
-    tav::add_float_inlet(&x->x_obj, "tone");
-    outlet_new(&x->x_obj, &s_signal);
+    auto *x = tav::new_object<t_damp>(damp_class, {"tone"});
     x->x_band = 0.0f;
     x->x_low = 0.0f;
     x->x_tone = kDefaultTone;

@@ -36,10 +36,7 @@ static void duck_update_coef(t_duck *x) {
 }
 
 static void *duck_new() {
-    auto *x = reinterpret_cast<t_duck *>(pd_new(duck_class));
-    tav::add_float_inlet(&x->x_obj, "depth");
-    tav::add_float_inlet(&x->x_obj, "response");
-    outlet_new(&x->x_obj, &s_signal);
+    auto *x = tav::new_object<t_duck>(duck_class, {"depth", "response"});
     x->x_env = 0.0f;
     x->x_response = kDefaultResponse;
     x->x_gain = 0.0f;

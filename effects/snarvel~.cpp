@@ -61,10 +61,7 @@ template <int S> static bool plainly_in_range(const float (&u)[S]) {
 }
 
 static void *snarvel_new() {
-    auto *x = reinterpret_cast<t_snarvel *>(pd_new(snarvel_class));
-    tav::add_float_inlet(&x->x_obj, "mix");
-    tav::add_float_inlet(&x->x_obj, "noisegate");
-    outlet_new(&x->x_obj, &s_signal);
+    auto *x = tav::new_object<t_snarvel>(snarvel_class, {"mix", "noisegate"});
     x->x_state = 0.0f;
     x->x_wet = 0.0f;
     x->x_offset = kDefaultOffset;

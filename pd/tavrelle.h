@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <type_traits>
 
 // The only symbols a plug-in shows the host; everything else is hidden.
@@ -81,6 +82,16 @@ inline void add_plain_method(t_class *c, t_method m, const char *selector) {
 // A float inlet right of the existing ones, delivering its float as `selector`.
 inline void add_float_inlet(t_object *x, const char *selector) {
     inlet_new(x, &x->ob_pd, &s_float, gensym(selector));
+}
+
+// A new object on Pd's zero-filled record: float inlets delivering the given selectors,
+// left to right, then its signal outlets.
+template <class X>
+inline X *new_object(t_class *c, std::initializer_list<const char *> inlets, int outlets = 1) {
+    X *x = reinterpret_cast<X *>(pd_new(c));
+    for (const char *selector : inlets) add_float_inlet(&x->x_obj, selector);
+    for (int k = 0; k < outlets; k++) outlet_new(&x->x_obj, &s_signal);
+    return x;
 }
 
 // Two vectors of n samples that share memory without being the same vector. Pd never

@@ -153,8 +153,7 @@ void add_perform(X *x, t_signal **sp, t_perfroutine one, t_perfroutine pairs) {
 }
 
 template <class X, class Outlets> void *create(t_class *c) {
-    X *x = reinterpret_cast<X *>(pd_new(c));
-    for (int k = 0; k < Outlets::kCount; k++) outlet_new(&x->x_obj, &s_signal);
+    X *x = new_object<X>(c, {}, Outlets::kCount);
     init_cfilters(&x->x_cf);
     return x;
 }

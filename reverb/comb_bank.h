@@ -74,10 +74,7 @@ template <class X> void set_tone(X *x, float t) {
 }
 
 template <class X> void *create(t_class *c) {
-    X *x = reinterpret_cast<X *>(pd_new(c));
-    add_float_inlet(&x->x_obj, "decay");
-    if constexpr (kDamped<X>) add_float_inlet(&x->x_obj, "tone");
-    outlet_new(&x->x_obj, &s_signal);
+    X *x = kDamped<X> ? new_object<X>(c, {"decay", "tone"}) : new_object<X>(c, {"decay"});
     x->x_input = 0.0f;
     x->x_feedback = kDefaultFeedback;
     if constexpr (kDamped<X>) {

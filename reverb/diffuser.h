@@ -19,9 +19,7 @@ template <int L1, int L2, int L3, int L4> struct Record {
 };
 
 template <class X> void *create(t_class *c) {
-    X *x = reinterpret_cast<X *>(pd_new(c));
-    outlet_new(&x->x_obj, &s_signal);
-    return x;
+    return new_object<X>(c, {});
 }
 
 // A block's working state: the four lines.
