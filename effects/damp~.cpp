@@ -7,10 +7,10 @@
 struct t_damp {
     t_object x_obj;
     t_float x_f;
-    t_float x_tone; // 0 ... 1
-    t_float x_coef; // the filter's frequency coefficient, 0 ... 1
-    t_float x_low;  // low state, also the output
-    t_float x_band; // band state
+    float x_tone;   // 0 ... 1
+    float x_coef;   // the filter's frequency coefficient, 0 ... 1
+    float x_low;    // low state, also the output
+    float x_band;   // band state
 };
 TAVRELLE_RECORD(t_damp);
 

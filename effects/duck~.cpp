@@ -10,11 +10,11 @@ struct t_duck {
     t_object x_obj;
     t_float x_f;
     int32_t x_bypass;   // 1: the output is 1.0 and nothing is computed
-    t_float x_depth;    // input scale, 20 times the depth setting
-    t_float x_env;      // decaying peak of the scaled input
-    t_float x_coef;     // per-sample release and smoothing coefficient
-    t_float x_response; // 0 ... 1
-    t_float x_gain;     // smoother state, equal to the last output sample
+    float x_depth;      // input scale, 20 times the depth setting
+    float x_env;        // decaying peak of the scaled input
+    float x_coef;       // per-sample release and smoothing coefficient
+    float x_response;   // 0 ... 1
+    float x_gain;       // smoother state, equal to the last output sample
 };
 TAVRELLE_RECORD(t_duck);
 

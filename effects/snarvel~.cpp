@@ -10,11 +10,11 @@
 struct t_snarvel {
     t_object x_obj;
     t_float x_f;
-    t_float x_wet;    // gain of the bit-flipped path, 0 ... 0.005
-    t_float x_dry;    // gain of the untouched input, 0 ... 1
-    t_float x_offset; // quantiser offset, 128 ... 129
-    t_float x_coef;   // high-pass pole, from the input signal's own rate
-    t_float x_state;  // the high-pass's leaky integrator
+    float x_wet;      // gain of the bit-flipped path, 0 ... 0.005
+    float x_dry;      // gain of the untouched input, 0 ... 1
+    float x_offset;   // quantiser offset, 128 ... 129
+    float x_coef;     // high-pass pole, from the input signal's own rate
+    float x_state;    // the high-pass's leaky integrator
 };
 TAVRELLE_RECORD(t_snarvel);
 

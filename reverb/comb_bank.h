@@ -22,13 +22,13 @@ template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8>
 struct DampedFiltersFirst {
     t_object x_obj;
     t_float x_f;
-    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
-    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
-    t_float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
-    t_float x_input;
-    t_float x_damp;
-    t_float x_atten;
-    t_float x_feedback;
+    float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
+    float x_input;
+    float x_damp;
+    float x_atten;
+    float x_feedback;
     int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
 };
 
@@ -37,23 +37,23 @@ template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8>
 struct DampedCoefficientsFirst {
     t_object x_obj;
     t_float x_f;
-    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
-    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
-    t_float x_input;
-    t_float x_damp;
-    t_float x_atten;
-    t_float x_feedback;
-    t_float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
+    float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    float x_input;
+    float x_damp;
+    float x_atten;
+    float x_feedback;
+    float x_filt1, x_filt2, x_filt3, x_filt4, x_filt5, x_filt6, x_filt7, x_filt8;
     int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
 };
 
 template <int L1, int L2, int L3, int L4, int L5, int L6, int L7, int L8> struct Plain {
     t_object x_obj;
     t_float x_f;
-    t_float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
-    t_float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
-    t_float x_input;
-    t_float x_feedback;
+    float x_buf1[L1], x_buf2[L2], x_buf3[L3], x_buf4[L4];
+    float x_buf5[L5], x_buf6[L6], x_buf7[L7], x_buf8[L8];
+    float x_input;
+    float x_feedback;
     int32_t x_idx1, x_idx2, x_idx3, x_idx4, x_idx5, x_idx6, x_idx7, x_idx8;
 };
 

@@ -11,10 +11,10 @@ constexpr float kFeedback = 0.5f;
 template <int L1, int L2, int L3, int L4> struct Record {
     t_object x_obj;
     t_float x_f;
-    t_float x_buf1[L1];
-    t_float x_buf2[L2];
-    t_float x_buf3[L3];
-    t_float x_buf4[L4];
+    float x_buf1[L1];
+    float x_buf2[L2];
+    float x_buf3[L3];
+    float x_buf4[L4];
     int32_t x_idx1, x_idx2, x_idx3, x_idx4;
 };
 
