@@ -46,7 +46,7 @@ static void *damp_new() {
     return x;
 }
 
-static void damp_tone(t_damp *x, t_floatarg t) {
+static void damp_tone(t_damp *x, float t) {
     if (!tav::is_nan(t)) damp_set(x, t);
 }
 
@@ -77,6 +77,6 @@ TAVRELLE_EXPORT void damp_tilde_setup() {
     damp_class = class_new(gensym("damp~"), (t_newmethod)damp_new, nullptr, sizeof(t_damp), 0, A_NULL);
     tav::add_main_signal_inlet<t_damp>(damp_class);
     tav::add_dsp_method(damp_class, (t_method)damp_dsp);
-    tav::add_float_method(damp_class, (t_method)damp_tone, "tone");
+    tav::add_float_method<damp_tone>(damp_class, "tone");
     post("[damp~] version 1.0 by Tavrelle");
 }

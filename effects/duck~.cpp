@@ -30,7 +30,7 @@ constexpr float kShortestMilliseconds = 20.0f;
 static void duck_update_coef(t_duck *x) {
     float ms = x->x_response * kMillisecondsPerResponse;
     ms = ms + kShortestMilliseconds;
-    float p = sys_getsr() * ms; // 1000 times the time constant in samples
+    float p = static_cast<float>(sys_getsr()) * ms; // 1000 times the time constant in samples
     float q = -1000.0f / p;
     x->x_coef = static_cast<float>(std::exp(static_cast<double>(q)));
 }
@@ -43,12 +43,12 @@ static void *duck_new() {
     return x;
 }
 
-static void duck_depth(t_duck *x, t_floatarg a) {
+static void duck_depth(t_duck *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_depth = tav::unit_map(a, 0.0f, kDepthScale, [](float v) { return v * kDepthScale; });
 }
 
-static void duck_decay(t_duck *x, t_floatarg a) {
+static void duck_decay(t_duck *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_response = tav::unit_clamp(a);
     duck_update_coef(x);
@@ -56,7 +56,7 @@ static void duck_decay(t_duck *x, t_floatarg a) {
 
 // Switching on forgets the envelope and the gain, so that switching off again starts
 // from silence, as a new object does.
-static void duck_bypass(t_duck *x, t_floatarg a) {
+static void duck_bypass(t_duck *x, float a) {
     if (a != 0.0f) {
         x->x_bypass = 1;
         x->x_env = 0.0f;
@@ -119,8 +119,8 @@ TAVRELLE_EXPORT void duck_tilde_setup() {
     duck_class = class_new(gensym("duck~"), (t_newmethod)duck_new, nullptr, sizeof(t_duck), 0, A_NULL);
     tav::add_main_signal_inlet<t_duck>(duck_class);
     tav::add_dsp_method(duck_class, (t_method)duck_dsp);
-    tav::add_float_method(duck_class, (t_method)duck_depth, "depth");
-    tav::add_float_method(duck_class, (t_method)duck_decay, "response");
-    tav::add_float_method(duck_class, (t_method)duck_bypass, "bypass");
+    tav::add_float_method<duck_depth>(duck_class, "depth");
+    tav::add_float_method<duck_decay>(duck_class, "response");
+    tav::add_float_method<duck_bypass>(duck_class, "bypass");
     post("[duck~] version %s, written by Tavrelle", "1.0");
 }

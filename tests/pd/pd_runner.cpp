@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,27 +25,35 @@ std::string fmt(float v) {
     return s;
 }
 
+// The double-precision Pd reads its input as doubles that lie a quarter of a float step
+// above each float, which the classes must narrow back to the float; it writes its
+// output as doubles, which must be floats widened.
 void write_wav(const fs::path &path, const std::vector<float> &samples, float sr) {
     SF_INFO info{};
     info.samplerate = static_cast<int>(sr);
     info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    info.format = SF_FORMAT_WAV | (pd_floatsize() == 64 ? SF_FORMAT_DOUBLE : SF_FORMAT_FLOAT);
     SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
-    sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE);
+    std::vector<double> wide;
+    for (float v : samples) {
+        const double above = std::nextafter(v, std::numeric_limits<float>::infinity());
+        wide.push_back(pd_floatsize() == 64 && std::isfinite(above) && v != 0.0f ? v + (above - v) / 4 : v);
+    }
+    sf_writef_double(f, wide.data(), static_cast<sf_count_t>(wide.size()));
     sf_close(f);
 }
 
-std::vector<std::vector<float>> read_wav(const fs::path &path) {
+std::vector<std::vector<double>> read_wav(const fs::path &path) {
     SF_INFO info{};
     SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f) return {};
-    sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
-    std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
-    sf_readf_float(f, frames.data(), info.frames);
+    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE);
+    std::vector<double> frames(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_double(f, frames.data(), info.frames);
     sf_close(f);
-    std::vector<std::vector<float>> channels(info.channels);
+    std::vector<std::vector<double>> channels(info.channels);
     for (sf_count_t i = 0; i < info.frames; i++)
         for (int c = 0; c < info.channels; c++) channels[c].push_back(frames[i * info.channels + c]);
     return channels;
@@ -75,7 +85,7 @@ std::string patch_text(const Case &c) {
       << "#X msg 20 80 \\; pd dsp 1;\n"                        // 2
       << "#X obj 120 80 delay " << fmt(static_cast<float>(ms)) << ";\n" // 3
       << "#X obj 120 110 t b b;\n"                             // 4
-      << "#X msg 220 140 write -bytes 4 out.wav";              // 5
+      << "#X msg 220 140 write -bytes " << pd_floatsize() / 8 << " out.wav";              // 5
     for (int k = 0; k < c.outlets; k++) p << " out" << k;
     p << ";\n"
       << "#X obj 220 170 soundfiler;\n"                        // 6
@@ -141,13 +151,20 @@ Run run_in_pd(const Case &c) {
         if (line.find("couldn't create") != std::string::npos) run.created = false;
         if (line.rfind("error:", 0) == 0) run.errors = true;
     }
-    run.out = read_wav(dir / "out.wav");
+    run.wide = read_wav(dir / "out.wav");
+    for (auto &channel : run.wide) run.out.emplace_back(channel.begin(), channel.end());
+    if (pd_floatsize() == 32) run.wide.clear();
     if (run.status == 0 && run.created && !run.errors && !testing::Test::HasFailure()) {
         std::error_code ignored; // the per-process folder goes once it is empty
         fs::remove_all(dir, ignored);
         fs::remove(dir.parent_path(), ignored);
     }
     return run;
+}
+
+int pd_floatsize() {
+    const char *size = std::getenv("TAVRELLE_PD_FLOATSIZE");
+    return size && std::string(size) == "64" ? 64 : 32;
 }
 
 std::vector<std::vector<float>> run_in_host(const Case &c) {
@@ -160,10 +177,12 @@ std::vector<std::vector<float>> run_in_host(const Case &c) {
     if (c.upsample == 1) obj.dsp(c.sample_rate, c.block);
     else obj.dsp_resampled(c.sample_rate * static_cast<float>(c.upsample), c.block);
     auto out = obj.process(c.input);
+    // In the double-precision Pd, only zeros, infinities and NaNs are a double's tiny or
+    // huge values.
     for (auto &channel : out) {
         channel.resize(c.input.size());
         for (float &v : channel)
-            if (tav::is_tiny_or_huge(v)) v = 0.0f;
+            if (pd_floatsize() == 32 ? tav::is_tiny_or_huge(v) : v == 0.0f || !std::isfinite(v)) v = 0.0f;
     }
     return out;
 }
@@ -196,6 +215,13 @@ void expect_same_as_host(const Case &c, const Run &run, const std::string &allow
             i++;
         EXPECT_EQ(i, want[k].size()) << c.cls << " outlet " << k << " differs first at sample " << i
                                      << ": pd " << run.out[k][i] << ", host " << want[k][i];
+        if (pd_floatsize() == 64) { // every double written is a float widened
+            ASSERT_EQ(run.wide.size(), want.size());
+            i = 0;
+            while (i < want[k].size() && run.wide[k][i] == static_cast<double>(want[k][i])) i++;
+            EXPECT_EQ(i, want[k].size()) << c.cls << " outlet " << k << " is not the float widened at sample "
+                                         << i << ": pd " << run.wide[k][i];
+        }
     }
 }
 

@@ -35,6 +35,7 @@ struct Run {
     int status = -1;                   // exit status of pd (0 after "pd quit")
     std::vector<std::string> console;  // Pd's console lines
     std::vector<std::vector<float>> out; // one vector per outlet
+    std::vector<std::vector<double>> wide; // the same as the double-precision Pd wrote them
     bool created = false;              // no "couldn't create" on the console
     bool errors = false;               // an "error:" line on the console
 };
@@ -44,7 +45,10 @@ std::string patch_text(const Case &c);
 
 // Runs the case in Pure Data ($TAVRELLE_PD, default the build's TAVRELLE_PD_COMMAND; may
 // start with an emulator command) with the plug-ins from the host's plug-in folder.
+// $TAVRELLE_PD_FLOATSIZE=64 says that it is the double-precision Pd.
 Run run_in_pd(const Case &c);
+
+int pd_floatsize(); // 32 or 64
 
 // The same case through the test host, with the values tabwrite~ would store (tiny and
 // huge samples become 0).
