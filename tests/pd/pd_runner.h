@@ -45,7 +45,8 @@ std::string patch_text(const Case &c);
 
 // Runs the case in Pure Data ($TAVRELLE_PD, default the build's TAVRELLE_PD_COMMAND; may
 // start with an emulator command) with the plug-ins from the host's plug-in folder.
-// $TAVRELLE_PD_FLOATSIZE=64 says that it is the double-precision Pd.
+// $TAVRELLE_PD_FLOATSIZE=64 says that it is the double-precision Pd, and
+// $TAVRELLE_PD_KEEPS_TINY_AND_HUGE that its tabwrite~ stores tiny and huge values as they are.
 Run run_in_pd(const Case &c);
 
 int pd_floatsize(); // 32 or 64
