@@ -110,7 +110,15 @@ std::string patch_text(const Case &c) {
     const int first_writer = 5 + inlets;
     for (int k = 0; k < c.outlets; k++)
         p << "#X obj " << 20 + 150 * k << " 200 tabwrite~ out" << k << ";\n";
-    p << "#X connect 1 0 2 0;\n#X connect 2 0 3 0;\n#X connect 4 0 3 0;\n";
+    if (c.channels > 1) {
+        const int snake = first_writer + c.outlets;
+        p << "#X obj 20 110 snake~ in " << c.channels << ";\n";
+        for (int k = 0; k < c.channels; k++) p << "#X connect 2 0 " << snake << " " << k << ";\n";
+        p << "#X connect " << snake << " 0 3 0;\n";
+    } else {
+        p << "#X connect 2 0 3 0;\n";
+    }
+    p << "#X connect 1 0 2 0;\n#X connect 4 0 3 0;\n";
     for (int k = 1; k <= inlets; k++) p << "#X connect " << 4 + k << " 0 3 " << k << ";\n";
     for (int k = 0; k < c.outlets; k++) {
         p << "#X connect 3 " << k << " " << first_writer + k << " 0;\n";

@@ -29,6 +29,9 @@ struct Case {
     // signals carry the higher rate while sys_getsr still reports Pd's.
     int upsample = 1;
     int outlets = 1;
+    // Above 1, the input reaches the class as a multichannel signal of this many channels
+    // (snake~, Pd 0.54 and later).
+    int channels = 1;
 };
 
 struct Run {
