@@ -58,7 +58,6 @@ detect() {
 platforms=""
 status=0
 for plugin in "$lib"/*~.*; do
-    case $plugin in *-help.pd) continue ;; esac
     file=$(basename "$plugin")
     extension=.${file#*~.}
     want=${platform_of[$extension]:-}
@@ -92,5 +91,5 @@ sources="tavrelle[v$version](Sources).dek"
 git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
 (cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
 
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -c '~\.[pl][^/]*$' || true) plug-ins," \
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so)$' || true) plug-ins," \
     "$(wc -l < "build/$name.txt") objects listed; build/$sources"
