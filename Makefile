@@ -7,12 +7,13 @@
 # `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
 # bench-smoke`: the same steps on a tiny setting, for CI).
 
-PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
+# Pd searches ~/.local/lib/pd/extra by default on Linux.
+PDLIBDIR ?= $(HOME)/.local/lib/pd/extra/tavrelle
 STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install deps demo plots package clean arm check-arm bench bench-smoke
+.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm bench bench-smoke
 
 all: build
 
@@ -52,8 +53,12 @@ load: build
 	@TAVRELLE_LOAD_VALGRIND=1 ctest --preset default -R LoadInPd
 
 install: build
+	@$(MAKE) --no-print-directory install-files
+
+# The copy alone, from the staged library (the tests install into a scratch HOME).
+install-files:
 	mkdir -p "$(PDLIBDIR)"
-	cp -R $(STAGE)/. "$(PDLIBDIR)/"
+	cp -R "$(STAGE)/." "$(PDLIBDIR)/"
 	@echo "installed into $(PDLIBDIR)"
 
 demo: build

@@ -9,7 +9,6 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=$(mkdir -p "${DEMO_OUT:-build/demo}" && cd "${DEMO_OUT:-build/demo}" && pwd)
 pd=${TAVRELLE_PD:-pd}
-plugins=$root/build/tavrelle
 signals=$out/signals
 mkdir -p "$signals"
 case "$out" in *' '*) echo "demo.sh: the output folder must not contain spaces: $out" >&2; exit 2 ;; esac
@@ -40,7 +39,7 @@ signal_for() {
 render() {
     local label=$1 patch=$2 message=$3 log=$4
     { time (cd "$root/examples" && timeout 600 $pd -nogui -noaudio -batch -noprefs -stderr \
-        -r "$rate" -path "$plugins" -open "$patch" -send "$message" 2>&1); } 2> "$log.cpu" |
+        -r "$rate" -open "$patch" -send "$message" 2>&1); } 2> "$log.cpu" |
         tee "$log" |
         while read -r line; do
             case $line in
