@@ -26,9 +26,10 @@ build:
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
-# The tests also build the deken archive.
+# The tests (built here, not by a plain `make`) also build the deken archive.
 check: build
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
+	@cmake --build --preset default --target tests/all
 	@ctest --preset default
 
 # The test host's tests once more with every plug-in and test built with clang's
@@ -36,7 +37,7 @@ check: build
 check-asan:
 	@scripts/deps.sh check base sanitizers 2>/dev/null || scripts/deps.sh install base sanitizers
 	@cmake --preset asan >/dev/null
-	@cmake --build --preset asan
+	@cmake --build --preset asan --target all tests/all
 	@ctest --preset asan
 
 # The fuzz target over every class for FUZZ_SECONDS (clang, sanitizers; into build-fuzz).
@@ -50,6 +51,7 @@ fuzz:
 # once in valgrind's memcheck; the first also runs in make check.
 load: build
 	@scripts/deps.sh check base load 2>/dev/null || scripts/deps.sh install base load
+	@cmake --build --preset default --target tests/load/all
 	@TAVRELLE_LOAD_VALGRIND=1 ctest --preset default -R LoadInPd
 
 install: build
@@ -84,6 +86,8 @@ arm:
 # Pd under qemu-arm.
 ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
 check-arm: arm build
+	@cmake --build --preset arm --target tests/all
+	@cmake --build --preset default --target tests/pd/all
 	@scripts/pd-armhf.sh build-arm/pd-armhf
 	@rm -rf build-arm/shared && mkdir -p build-arm/shared
 	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
@@ -94,10 +98,11 @@ check-arm: arm build
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build
-	@$(MAKE) --no-print-directory arm || echo "bench: no ARM build, its figures are left out"
+	@($(MAKE) --no-print-directory arm && cmake --build --preset arm --target bench/all) || \
+	    echo "bench: no ARM build, its figures are left out"
 	@scripts/deps.sh check bench 2>/dev/null || scripts/deps.sh install bench
 	@cmake --preset default >/dev/null
-	@cmake --build --preset default
+	@cmake --build --preset default --target all bench/all
 	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
