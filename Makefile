@@ -64,7 +64,7 @@ install-files:
 	@echo "installed into $(PDLIBDIR)"
 
 demo: build
-	@scripts/demo.sh $(IN)
+	@scripts/demo.sh $(if $(IN),"$(IN)")
 
 plots: build
 	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
