@@ -41,7 +41,8 @@ int main(int argc, char **argv) {
         }
         std::vector<float> block(static_cast<std::size_t>(4096 * info.channels));
         sf_count_t frames = 0, n;
-        while ((n = sf_readf_float(in, block.data(), 4096)) > 0) frames += sf_writef_float(out, block.data(), n);
+        while ((n = sf_readf_float(in, block.data(), 4096)) > 0)
+            frames += sf_writef_float(out, block.data(), n);
         sf_close(in);
         sf_close(out);
         if (frames == 0) {

@@ -58,7 +58,8 @@ std::string all_comments(const std::vector<patch::Canvas> &canvases) {
 // "VERSION 1.0" as Pd shows it: a bare 1.0 is read as the number 1 and shown as "1", so
 // the dot is escaped to keep it a symbol.
 bool shows_version_1_0(const patch::Box &b) {
-    return b.kind == "text" && b.atoms.size() >= 2 && b.atoms[0] == "VERSION" && b.atoms[1] == "1\\.0";
+    return b.kind == "text" && b.atoms.size() >= 2 && b.atoms[0] == "VERSION" &&
+           b.atoms[1] == "1\\.0";
 }
 
 class HelpPatch : public testing::TestWithParam<std::string> {};
@@ -150,7 +151,8 @@ TEST_P(HelpPatch, StatesDefaultsRangesAndAReference) {
     ASSERT_NE(reference, canvases.end()) << cls << ": no [pd reference]";
     std::set<std::string> sections;
     for (const auto &b : reference->boxes)
-        if (b.kind == "obj" && b.atoms.size() > 6 && b.atoms[0] == "cnv") sections.insert(b.atoms[6]);
+        if (b.kind == "obj" && b.atoms.size() > 6 && b.atoms[0] == "cnv")
+            sections.insert(b.atoms[6]);
     EXPECT_TRUE(sections.count("INLETS:")) << cls;
     EXPECT_TRUE(sections.count("OUTLETS:")) << cls;
     host::Object probe(cls);

@@ -70,7 +70,7 @@ std::string patch_text(const Case &c) {
 
     std::ostringstream p;
     p << "#N canvas 0 0 900 600 12;\n"
-      << "#X declare -path tavrelle;\n"                       // as a patcher's own patch
+      << "#X declare -path tavrelle;\n"                       // the library
       << "#X obj 20 20 loadbang;\n"                            // 0
       << "#X obj 20 50 t b b b;\n"                             // 1
       << "#X msg 20 80 \\; pd dsp 1;\n"                        // 2
@@ -134,11 +134,10 @@ Run run_in_pd(const Case &c) {
     fs::path extra = dir / "home/.local/lib/pd/extra";
     fs::create_directories(extra);
     fs::create_directory_symlink(fs::absolute(plugins), extra / "tavrelle");
-    std::string cmd = "cd '" + dir.string() + "' && HOME='" + (dir / "home").string() +
-                      "' timeout 120 " + (pd ? pd : TAVRELLE_PD_COMMAND) +
-                      " -nogui -noaudio -batch -noprefs -stderr -r " +
-                      std::to_string(static_cast<int>(c.sample_rate)) +
-                      " -open case.pd > console.txt 2>&1";
+    std::string cmd =
+        "cd '" + dir.string() + "' && HOME='" + (dir / "home").string() + "' timeout 120 " +
+        (pd ? pd : TAVRELLE_PD_COMMAND) + " -nogui -noaudio -batch -noprefs -stderr -r " +
+        std::to_string(static_cast<int>(c.sample_rate)) + " -open case.pd > console.txt 2>&1";
     int status = std::system(cmd.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 
