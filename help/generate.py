@@ -144,8 +144,8 @@ def write(cls, title, description, inlets, msgs, source, post, note, ref, see, e
 # --- sources: the left column from Y_SRC down, ending in the signal for the left inlet ---
 def ramped(p, sig, t, level):
     """sig times a 50 ms ramp to `level` that the toggle t switches: no click."""
-    s = p.obj(110, Y_SRC + 28, f"* {level}")
-    pk = p.obj(110, Y_SRC + 54, 'pack f 50'); ln = p.obj(110, Y_SRC + 80, 'line~')
+    s = p.obj(130, Y_SRC + 28, f"* {level}")
+    pk = p.obj(130, Y_SRC + 54, "pack f 50"); ln = p.obj(130, Y_SRC + 80, "line~")
     p.chain(t, s, pk, ln)
     m = p.obj(26, Y_SRC + 110, '*~'); p.c(sig, 0, m, 0); p.c(ln, 0, m, 1)
     return m
