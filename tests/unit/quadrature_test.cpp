@@ -457,14 +457,21 @@ Outlets documented(const char *cls, const std::vector<float> &input) {
 
 // Bursts at falling levels, each followed by long enough a silence for the chains to
 // settle: the decays pass chain outputs through every binade down to the 1e-21 offset.
-// With the FPU not flushing (as this host runs), every block matches the documented
-// arithmetic computed with flushing, and perform raises no subnormal flag.
+// Then runs of samples that enter as exactly 0 (NaN, -1e-21, infinity), where the chains
+// decay to 0 itself, each followed by sound. With the FPU not flushing (as this host
+// runs), every block matches the documented arithmetic computed with flushing, and
+// perform raises no subnormal flag.
 TEST(Subnormals, DecaysGiveTheFlushedArithmeticWithoutSubnormalArithmetic) {
     std::vector<float> input;
     for (float level : {1.0f, 1e-3f, 1e-12f, 1e-18f, 1.3e-19f, 4e-20f}) {
         auto burst = mixed_input(1500);
         for (float v : burst) input.push_back(v * level);
         input.resize(input.size() + 30000, 0.0f);
+    }
+    for (float zero : {sig::kNaN, -1e-21f, -sig::kInf}) {
+        input.resize(input.size() + 5000, zero);
+        auto burst = mixed_input(1501);
+        input.insert(input.end(), burst.begin(), burst.end());
     }
     for (const char *cls : kClasses) {
         auto want = flushing([&] { return joined(documented(cls, input)); });
