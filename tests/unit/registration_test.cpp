@@ -104,7 +104,7 @@ std::vector<float> bursts_and_decays(int block) {
 std::vector<std::vector<std::pair<std::string, float>>> settings_of(const std::string &cls) {
     if (cls == "damp~") return {{}, {{"tone", 0.7f}}, {{"tone", 0.0f}}, {{"tone", 1.0f}}};
     if (cls == "snarvel~") return {{{"mix", 1.0f}}, {{"mix", 0.5f}, {"noisegate", 0.0f}}};
-    if (cls == "duck~") return {{{"depth", 1.0f}, {"response", 0.0f}}, {{"depth", 0.01f}}};
+    if (cls == "duck~") return {{{"depth", 1.0f}, {"response", 0.0f}}, {{"depth", 0.01f}}, {{"depth", 1e-25f}}};
     if (cls.starts_with("velmar")) return {{}, {{"decay", 1.0f}, {"tone", 0.0f}}};
     if (cls.starts_with("plenth")) return {{{"decay", 1.0f}}};
     return {{}};
