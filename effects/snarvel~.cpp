@@ -131,7 +131,7 @@ static t_int *snarvel_perform(t_int *w) {
     // flushing steps, which give what Pd's flushing FPU gives.
     const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom);
     using tav::ftz::order_key;
-    auto flushing = [&](int from, int to) {
+    auto flushing = [&, in = in, out = out](int from, int to) {
         for (int i = from; i < to; i++) {
             float s = in[i];
             out[i] = snarvel_step<tav::ftz::Flushing>(y, s, saturating_int32(codes(offset, s)), coef, wet, dry);

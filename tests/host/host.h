@@ -133,7 +133,10 @@ class Object {
     void dsp_sharing(float sr, int n, int outlet);
     // The same rebuild inside a resampled subpatch: the signals carry signal_sr while
     // sys_getsr keeps reporting the rate it had.
-    void dsp_resampled(float signal_sr, int n, bool in_place = false);
+    void dsp_resampled(float signal_sr, int n, bool in_place = false) {
+        dsp_resampled_sharing(signal_sr, n, in_place ? 0 : -1);
+    }
+    void dsp_resampled_sharing(float signal_sr, int n, int outlet);
     // One block on the current vectors.
     void tick();
     float *in() { return in_.data(); }

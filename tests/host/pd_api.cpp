@@ -301,9 +301,7 @@ void Object::dsp_sharing(float sr, int n, int outlet) {
     build_dsp(sr, n, outlet);
 }
 
-void Object::dsp_resampled(float signal_sr, int n, bool in_place) {
-    build_dsp(signal_sr, n, in_place ? 0 : -1);
-}
+void Object::dsp_resampled_sharing(float signal_sr, int n, int outlet) { build_dsp(signal_sr, n, outlet); }
 
 void Object::build_dsp(float sr, int n, int outlet) {
     auto it = info_->methods.find("dsp");
