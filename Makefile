@@ -75,8 +75,8 @@ arm:
 
 # First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
 # the x86-64 test host (one folder holds both builds, as an installed library may); then
-# the ARM build's own tests: the instruction checks, and the test host and Debian's armhf
-# Pd under qemu-arm.
+# the self-test patch in that folder; then the ARM build's own tests: the instruction
+# checks, and the test host and Debian's armhf Pd under qemu-arm.
 ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
 check-arm: arm build
 	@scripts/pd-armhf.sh build-arm/pd-armhf
@@ -85,6 +85,8 @@ check-arm: arm build
 	@echo "Pd on ARM against the x86-64 test host:"
 	@TAVRELLE_PLUGIN_DIR=$(CURDIR)/build-arm/shared TAVRELLE_PD="$(ARM_PD)" \
 	    build/tests/pd/pd_tests --gtest_brief=1
+	@echo "The self-test in Pd on ARM:"
+	@TAVRELLE_PD="$(ARM_PD)" sh tests/lib/selftest.sh build-arm/shared && echo passed
 	@ctest --preset arm
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
