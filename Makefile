@@ -87,14 +87,17 @@ arm:
 
 # First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
 # the x86-64 test host (one folder holds both builds, as an installed library may), in
-# Debian's armhf Pd 0.53 and 0.55 and the double-precision 0.55; then the ARM build's own
-# tests: the instruction checks, and the test host and Pd 0.53 under qemu-arm.
+# Debian's armhf Pd 0.53 and 0.55 and the double-precision 0.55; then the self-test patch
+# in that folder; then the ARM build's own tests: the instruction checks, and the test
+# host and Pd 0.53 under qemu-arm.
 check-arm: arm build
 	@cmake --build --preset arm --target tests/all
 	@cmake --build --preset default --target tests/pd/all
 	@rm -rf build-arm/shared && mkdir -p build-arm/shared
 	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
 	@scripts/pd-tests.sh build-arm/shared 0.53-armhf 0.55-armhf 0.55-armhf-64
+	@echo "The self-test in Pd 0.53 on ARM:"
+	@TAVRELLE_PD="$$(scripts/pds.sh 0.53-armhf)" sh tests/lib/selftest.sh build-arm/shared && echo passed
 	@ctest --preset arm
 
 # ARMv8-A: <class>.l_arm64, which Pd on 64-bit ARM tries first, and the double-precision
