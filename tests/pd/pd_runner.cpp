@@ -80,6 +80,7 @@ std::string patch_text(const Case &c) {
 
     std::ostringstream p;
     p << "#N canvas 0 0 900 600 12;\n"
+      << "#X declare -path tavrelle;\n"                       // the library
       << "#X obj 20 20 loadbang;\n"                            // 0
       << "#X obj 20 50 t b b b;\n"                             // 1
       << "#X msg 20 80 \\; pd dsp 1;\n"                        // 2
@@ -143,12 +144,18 @@ Run run_in_pd(const Case &c) {
     write_wav(dir / "in.wav", c.input, c.sample_rate);
     std::ofstream(dir / "case.pd") << patch_text(c);
 
+    // Opened as a patcher opens it: from its own folder, Pd's default settings, no -path;
+    // the plug-in folder is installed (linked) where Pd looks by default, under a scratch
+    // HOME, and the patch declares it.
     const char *pd = std::getenv("TAVRELLE_PD");
     fs::path plugins = fs::path(host::plugin_path(c.cls)).parent_path();
-    std::string cmd = "cd '" + dir.string() + "' && timeout 120 " + (pd ? pd : TAVRELLE_PD_COMMAND) +
-                      " -nogui -noaudio -batch -noprefs -stderr -r " +
-                      std::to_string(static_cast<int>(c.sample_rate)) + " -path '" +
-                      plugins.string() + "' -open case.pd > console.txt 2>&1";
+    fs::path extra = dir / "home/.local/lib/pd/extra";
+    fs::create_directories(extra);
+    fs::create_directory_symlink(fs::absolute(plugins), extra / "tavrelle");
+    std::string cmd =
+        "cd '" + dir.string() + "' && HOME='" + (dir / "home").string() + "' timeout 120 " +
+        (pd ? pd : TAVRELLE_PD_COMMAND) + " -nogui -noaudio -batch -noprefs -stderr -r " +
+        std::to_string(static_cast<int>(c.sample_rate)) + " -open case.pd > console.txt 2>&1";
     int status = std::system(cmd.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 
