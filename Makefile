@@ -81,6 +81,7 @@ plots: build
 ALL_PDS := 0.53 0.55 0.55-64 0.53-armhf 0.55-armhf 0.55-armhf-64 0.53-arm64 0.55-arm64 0.55-arm64-64
 package: build arm arm64
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
+	@cmake --build --preset default --target selftest_files
 	@scripts/package.sh --all
 	@rm -rf build/package-check && mkdir -p build/package-check
 	@cd build/package-check && unzip -q ../tavrelle*Linux-amd64-32*.dek
