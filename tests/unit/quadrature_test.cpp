@@ -406,6 +406,20 @@ unsigned fp_control() {
     return v;
 }
 void set_fp_control(unsigned v) { asm volatile("vmsr fpscr, %0" : : "r"(v)); }
+#elif defined(__aarch64__)
+// FZ lives in the FPCR, the sticky flags in the FPSR's low byte; one word holds both here.
+constexpr unsigned kFlushBits = 1u << 24, kDenormalFlag = 1u << 7;
+unsigned fp_control() {
+    unsigned long c, s;
+    asm volatile("mrs %0, fpcr" : "=r"(c));
+    asm volatile("mrs %0, fpsr" : "=r"(s));
+    return static_cast<unsigned>(c | s);
+}
+void set_fp_control(unsigned v) {
+    const unsigned long c = v & ~0xFFu, s = v & 0xFFu;
+    asm volatile("msr fpcr, %0" : : "r"(c));
+    asm volatile("msr fpsr, %0" : : "r"(s));
+}
 #endif
 
 void clear_subnormal_flags() {
