@@ -19,6 +19,8 @@ namespace {
 constexpr float kRootHalf = 0.70710677f;
 constexpr float kLargest = std::numeric_limits<float>::max();
 constexpr float kDown = 0x1p-64f, kUp = 0x1p64f; // an even power of two scales sqrt exactly
+constexpr std::uint32_t kMagnitude = 0x7FFFFFFFu;
+constexpr std::uint32_t kTwoTo32 = 0x4F800000u, kTwoTo63 = 0x5F000000u; // magnitude bits
 
 // Square root from the bit-pattern estimate of 1/sqrt(x) and one Newton step, times x.
 // Low by at most about 0.18 percent. Unsigned arithmetic keeps arguments it is not meant
@@ -32,22 +34,46 @@ inline float approx_sqrt(float x) {
 }
 
 // Chain outputs near 2^64 overflow the sum of squares; scaled down first they give the
-// same magnitude (the estimate commutes with a power of four) instead of -infinity.
+// same magnitude (the estimate commutes with a power of four) instead of -infinity. A
+// component below 2^32 is left out: its scaled square is under half an ulp of the other
+// one's (at least 1/2 here), so the sum is the same, and scaled it would be subnormal.
 [[gnu::noinline, gnu::cold]] float large_magnitude(float a, float b) {
-    float as = a * kDown, bs = b * kDown;
+    auto down = [](float v) {
+        return (tav::bits_of(v) & kMagnitude) < kTwoTo32 ? 0.0f : v * kDown;
+    };
+    float as = down(a), bs = down(b);
     return approx_sqrt(bs * bs + as * as) * kUp;
 }
 
-// Chain outputs both below 2^-65 (silence leaves them near 1e-21) have squares and a sum
-// below 2^-129, all subnormal: slow on most floating-point units, a trap on ARM's VFP11.
-// The square root of any sum that small is below 2^-63 (its estimate never exceeds
-// 2 x 10^19 times the sum), so the output is the 0 the tiny test would give, and it is
-// written without that arithmetic.
-constexpr std::uint32_t kQuiet = 0x1F000000u; // the magnitude bits of 2^-65
+// True when every chain output lies in [2^-63, 2^63): then each square, their sum and its
+// half inside the square root are normal numbers, the sum is finite, and the root is at
+// least 2^-63 (the estimate is low by under 0.2 percent), so it never meets the tiny test.
+// Everything else takes outside_range. The OR of magnitudes is at least each of them.
+template <class... F> bool in_range(F... v) {
+    return ((!tav::is_tiny(v)) & ...) &&
+           ((std::bit_cast<std::uint32_t>(v) | ...) & kMagnitude) < kTwoTo63;
+}
 
-// True when every value is below 2^-65: the OR of magnitude patterns is at least each one.
-template <class... F> bool quiet(F... v) {
-    return ((std::bit_cast<std::uint32_t>(v) | ...) & 0x7FFFFFFFu) < kQuiet;
+// The output where a chain output is below 2^-63 or at least 2^63, computed as the
+// arithmetic goes when subnormal results are flushed to zero (as Pd runs), but without
+// making a subnormal number: on ARM's VFP11 each one traps to the kernel, and without
+// flushing the result would differ from Pd's. A square below 2^-126 is +0; a sum below
+// 2^-125 has a subnormal half, so the Newton step sees t = 0 and y1 = 1.5 y0. Decays pass
+// here for a fraction of a second, silence (both outputs tiny) gives 0 straight away.
+[[gnu::noinline]] float outside_range(float a, float b) {
+    if (tav::is_tiny(a) && tav::is_tiny(b)) return 0.0f;
+    float bb = tav::is_tiny(b) ? 0.0f : b * b, aa = tav::is_tiny(a) ? 0.0f : a * a;
+    float m = bb + aa, r;
+    if (!(m <= kLargest))
+        r = large_magnitude(a, b);
+    else if (m >= 0x1p-125f)
+        r = approx_sqrt(m);
+    else {
+        std::int32_t i = std::bit_cast<std::int32_t>(m);
+        float y0 = std::bit_cast<float>(0x5f3759dfu - static_cast<std::uint32_t>(i >> 1));
+        r = (y0 * 1.5f) * m;
+    }
+    return tav::is_tiny(r) ? 0.0f : r * kRootHalf;
 }
 
 struct Amplitude {
@@ -55,33 +81,24 @@ struct Amplitude {
     t_sample *out;
     explicit Amplitude(t_int *w) : out(reinterpret_cast<t_sample *>(w[3])) {}
     bool overlap_shifted(const t_sample *in, int n) const { return tav::overlap_shifted(in, out, n); }
-    static float squares(tav::quad::Pair p) { return p.delayed * p.delayed + p.direct * p.direct; }
-    static float magnitude(tav::quad::Pair p, float m) {
-        return m <= kLargest ? approx_sqrt(m) : large_magnitude(p.direct, p.delayed);
-    }
-    static float scaled(float r) { return tav::is_tiny(r) ? 0.0f : r * kRootHalf; }
+    // In range, the scaled root of the sum of squares with no test left to make.
+    static float amplitude(float a, float b) { return approx_sqrt(b * b + a * a) * kRootHalf; }
     void write(int i, tav::quad::Pair p) {
-        out[i] = quiet(p.direct, p.delayed) ? 0.0f : scaled(magnitude(p, squares(p)));
+        out[i] = in_range(p.direct, p.delayed) ? amplitude(p.direct, p.delayed)
+                                               : outside_range(p.direct, p.delayed);
     }
-    // Both square roots in one stretch of code, so that they overlap in the pipeline.
-    // Sums of squares are never negative, so one test of their total covers both; only
-    // the rare pair beyond the float range takes the way that tests each one.
+    // One test for the pair, so that both square roots run in one stretch of code and
+    // overlap in the pipeline.
     void write_pair(int i, tav::quad::Pair first, tav::quad::Pair second) {
-        if (quiet(first.direct, first.delayed, second.direct, second.delayed)) {
-            out[i] = out[i + 1] = 0.0f;
-            return;
-        }
-        float m0 = squares(first), m1 = squares(second);
-        float r0, r1;
-        if (m0 + m1 <= kLargest) [[likely]] {
-            r0 = approx_sqrt(m0);
-            r1 = approx_sqrt(m1);
+        if (in_range(first.direct, first.delayed, second.direct, second.delayed)) [[likely]] {
+            float r0 = amplitude(first.direct, first.delayed);
+            float r1 = amplitude(second.direct, second.delayed);
+            out[i] = r0;
+            out[i + 1] = r1;
         } else {
-            r0 = magnitude(first, m0);
-            r1 = magnitude(second, m1);
+            out[i] = outside_range(first.direct, first.delayed);
+            out[i + 1] = outside_range(second.direct, second.delayed);
         }
-        out[i] = scaled(r0);
-        out[i + 1] = scaled(r1);
     }
 };
 

@@ -49,12 +49,46 @@ inline float guard(float v) {
     return is_huge(u) ? 0.0f : u;
 }
 
+// A chain input of exactly 0 comes only from a huge or non-finite sample or from -1e-21
+// (the offset keeps any other sum at least 2^-94 from 0). Fed zeros, the chains decay
+// geometrically through the subnormal range, so such samples take the flushed sections
+// below; with a nonzero input at both chains the sections stay far above 2^-126.
+inline bool zero_input(float u) { return (bits_of(u) << 1) == 0; }
+
+// One section as the arithmetic goes with results below 2^-126 flushed to zeros of their
+// sign (as Pd runs), without making a subnormal number (a kernel trap on ARM's VFP11). Only
+// operands all below 2^-100 can give such a result; for them each step is done scaled up
+// by 2^64, which is exact in the normal range, and a scaled result below 2^-62 is a zero.
+namespace flushed {
+constexpr float kUp = 0x1p64f, kDown = 0x1p-64f;
+inline bool small(float v) { return (bits_of(v) & 0x7FFFFFFFu) < 0x0D800000u; } // < 2^-100
+inline float down(float w) {
+    return (bits_of(w) & 0x7FFFFFFFu) < 0x20800000u ? w * 0.0f : w * kDown;
+}
+inline float add(float a, float b) {
+    return small(a) && small(b) ? down(a * kUp + b * kUp) : a + b;
+}
+inline float mul(float c, float a) { return small(a) ? down(c * (a * kUp)) : c * a; } // c > 1/8
+inline float section(float c, float s, t_cfsection &q) {
+    float y = add(mul(c, add(s, q.y2)), -q.x2);
+    q.x2 = s, q.y2 = y;
+    return y;
+}
+} // namespace flushed
+
 // Advances both chains by one sample on bank b.
 inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
     float u = guard(v);
     float d = cf.prev;
     cf.prev = u;
     t_cfsection *sec = cf.bank[b];
+    if (zero_input(u) || zero_input(d)) [[unlikely]] {
+        for (int k = 0; k < 4; k++) {
+            u = flushed::section(kDirect[k], u, sec[2 * k]);
+            d = flushed::section(kDelayed[k], d, sec[2 * k + 1]);
+        }
+        return {u, d};
+    }
     // The chains are independent: one section of each per stage keeps both pipelines busy.
 #pragma GCC unroll 4
     for (int k = 0; k < 4; k++) {
@@ -72,6 +106,11 @@ inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
 // section by section together, overlapping in the floating-point pipeline.
 inline void cfilters_pair(t_cfilters &cf, float v0, float v1, Pair &first, Pair &second) {
     const float u0 = guard(v0), u1 = guard(v1);
+    if (zero_input(u0) || zero_input(u1) || zero_input(cf.prev)) [[unlikely]] {
+        first = cfilters_tick(cf, 0, v0);
+        second = cfilters_tick(cf, 1, v1);
+        return;
+    }
     float s[4] = {u0, cf.prev, u1, u0}; // each sample's direct and delayed chain inputs
     cf.prev = u1;
     t_cfsection *chain[4] = {&cf.bank[0][0], &cf.bank[0][1], &cf.bank[1][0], &cf.bank[1][1]};
