@@ -25,7 +25,7 @@ namespace {
 
 constexpr float kRate = 44100.0f;
 constexpr int kBlock = 64;
-constexpr int kTimedInstances = 64;
+constexpr int kTimedInstances = 32;
 constexpr int kLoudMs = 2000;  // timed with loud input ...
 constexpr int kDecayMs = 4000; // ... then while it decays in silence
 const std::string kCommand = "pd -nogui -noaudio -batch -noprefs -open tavrelle-selftest.pd";
