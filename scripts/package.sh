@@ -3,8 +3,8 @@
 # ZIP holding the single folder tavrelle/) with its .dek.sha256 and the .dek.txt object
 # list made from the help patches' descriptions. It holds what a patcher needs: the
 # plug-ins of every build there is (build/, build-arm/, build-arm64/; with --all each
-# must be there), the help patches, the meta patch, the examples without the demo's
-# rendering plumbing, the licence and a short README. Before it names the archive, it
+# must be there), the help patches, the meta patch, the self-test with its data, the
+# examples without the demo's rendering plumbing, the licence and a short README. Before it names the archive, it
 # reads every plug-in as deken does (ELF machine, the ARM architecture attribute, and
 # class_new or class_new64 for the float size) and fails unless each is of the machine
 # and float size its file name says; the archive's name lists exactly what it found.
@@ -18,6 +18,7 @@ mkdir -p "$work/tavrelle/examples"
 lib=$work/tavrelle
 
 cp build/tavrelle/*-help.pd build/tavrelle/tavrelle-meta.pd LICENSE "$lib/"
+cp -R build/tavrelle/tavrelle-selftest.pd build/tavrelle/selftest "$lib/"
 cp docs/package-README.md "$lib/README.md"
 for patch in build/tavrelle/examples/*.pd; do
     case $(basename "$patch") in *-render.pd | tav.render~.pd | tav.record~.pd) continue ;; esac
