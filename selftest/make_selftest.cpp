@@ -292,12 +292,14 @@ Canvas case_canvas(const Case &c, int k, int class_index, const Input &in) {
         p.wire(cmp, 0, either >= 0 ? either : flags, either >= 0 ? o : 0);
         // What the class put out and what was expected at the first difference.
         const std::string last = str(c.length[o] - 1), off = str(c.offset[o]);
-        report_expr += std::string(o ? " \\; " : "") + got + "[$f1] \\; if($f1 < " +
-                       str(c.length[o]) + " \\, tavstout[min($f1 \\, " + last + ") + " + off +
-                       "] \\, 0)";
+        const std::string want = "if($f1 < " + str(c.length[o]) + " \\, tavstout[min($f1 \\, " +
+                                 last + ") + " + off + "] \\, 0)";
+        report_expr += std::string(o ? " \\; " : "") + got + "[$f1] \\; " + want + " \\; " + got +
+                       "[$f1] - " + want;
+        const std::string d = "$" + str(3 * o + 2);
         report_text += std::string(o ? " and " : " ") +
-                       (outlets > 1 ? "outlet " + str(o) + " " : "") + "$" + str(2 * o + 2) +
-                       " where $" + str(2 * o + 3) + " was expected";
+                       (outlets > 1 ? "outlet " + str(o) + " " : "") + d + " where $" +
+                       str(3 * o + 3) + " was expected (difference $" + str(3 * o + 4) + ")";
     }
     if (either >= 0) p.wire(either, 0, flags, 0);
 
@@ -312,7 +314,7 @@ Canvas case_canvas(const Case &c, int k, int class_index, const Input &in) {
     int split = p.obj(420, 430, "t f f b");
     int values = p.obj(420, 460, "expr " + report_expr);
     std::string zeros = "pack 0";
-    for (int i = 0; i < 2 * outlets; i++)
+    for (int i = 0; i < 3 * outlets; i++)
         zeros += " 0";
     int pack = p.obj(420, 490, zeros);
     int line =
@@ -321,7 +323,7 @@ Canvas case_canvas(const Case &c, int k, int class_index, const Input &in) {
     p.chain({index, split});
     p.wire(split, 2, p.msg(560, 460, "\\; tavst-fail" + str(class_index) + " bang"), 0);
     p.wire(split, 1, values, 0);
-    for (int i = 0; i < 2 * outlets; i++)
+    for (int i = 0; i < 3 * outlets; i++)
         p.wire(values, i, pack, i + 1);
     p.wire(split, 0, pack, 0);
     p.chain({pack, line, print});
@@ -502,15 +504,24 @@ std::string patch(const std::vector<Case> &all, const Input &in) {
     int minus = run.obj(400, 170, "- 16777216");
     int bits = run.obj(400, 200, "expr 32 + 32 * $f1");
     int header = run.obj(400, 230, "pack f f");
-    int header_text = run.msg(400, 260,
-                              "tavrelle self-test in Pd with $1-bit floats at $2 Hz "
-                              "(expected output made at 44100 Hz)");
-    int before_header = run.obj(400, 50, "t b b");
-
-    run.wire(before_header, 1, rate, 0);
+    int header_text = run.msg(400, 260, "tavrelle self-test in Pd with $1-bit floats at $2 Hz");
+    int before_header = run.obj(400, 50, "t b b b");
+    int say_header = run.obj(400, 290, "print -n");
+    run.wire(before_header, 2, rate, 0);
     run.wire(rate, 0, header, 1);
-    run.wire(before_header, 0, big, 0);
-    run.chain({big, plus, minus, bits, header, header_text, run.obj(400, 290, "print -n")});
+    run.wire(before_header, 1, big, 0);
+    run.chain({big, plus, minus, bits, header, header_text, say_header});
+    // The classes that follow the rate were computed at 44100 Hz.
+    int rate_again = run.obj(560, 80, "samplerate~");
+    int other_rate = run.obj(560, 110, "sel 44100");
+    run.wire(before_header, 0, rate_again, 0);
+    run.chain({rate_again, other_rate});
+    run.wire(other_rate, 1,
+             run.msg(560, 140,
+                     "note: the expected output is for 44100 Hz: at $1 Hz duck~ snarvel~ and "
+                     "damp~ differ"),
+             0);
+    run.wire(other_rate + 1, 0, say_header, 0);
     int read_in = run.msg(200, 80, "read -resize selftest/input.wav tavstin");
     int read_out = run.msg(200, 110, "read -resize selftest/expected.wav tavstout");
     int files = run.obj(200, 140, "soundfiler");
