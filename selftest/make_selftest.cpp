@@ -380,7 +380,7 @@ Canvas class_canvas(const std::string &cls, int i, const std::vector<Case> &all,
     p.wire(zero, 0, verdict, 1);
     int ok = p.obj(20, 390, "sel 0");
     p.chain({verdict, ok});
-    int pass = p.msg(20, 420, cls + ": ok (" + str(n) + " cases)");
+    int pass = p.msg(20, 420, cls + ": loaded and ok in all " + str(n) + " cases");
     p.wire(ok, 0, pass, 0);
     p.wire(pass, 0, p.obj(20, 450, "print -n"), 0);
     p.wire(ok, 1, p.msg(160, 420, "\\; tavst-failed " + cls), 0);
