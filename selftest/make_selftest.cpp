@@ -364,8 +364,10 @@ Canvas class_canvas(const std::string &cls, int i, const std::vector<Case> &all,
     int hi = p.obj(400, 180, "array max " + got);
     int sound = p.obj(300, 210, "expr $f1 != 0 || $f2 != 0");
     int silent = p.obj(300, 240, "sel 0");
-    p.wire(steps, 1, hi, 0);
-    p.wire(steps, 1, lo, 0);
+    int both = p.obj(300, 150, "t b b"); // the largest first, into the cold inlet
+    p.wire(steps, 1, both, 0);
+    p.wire(both, 1, hi, 0);
+    p.wire(both, 0, lo, 0);
     p.wire(hi, 0, sound, 1);
     p.wire(lo, 0, sound, 0);
     p.chain({sound, silent});
@@ -420,7 +422,7 @@ Canvas timing_canvas(const std::string &cls, int i, int classes) {
     p.wire(second, 1, decay, 0);
     int wait_decay = p.obj(20, y + 240, "delay " + str(kDecayMs));
     p.wire(second, 0, wait_decay, 0);
-    int third = p.obj(20, y + 270, "t b b b");
+    int third = p.obj(20, y + 270, "t b b b b"); // right to left: the row, then the next class
     p.wire(wait_decay, 0, third, 0);
     int rate = p.obj(300, y + 300, "samplerate~");
     int row = p.obj(20, y + 330, "pack f f");
@@ -433,12 +435,12 @@ Canvas timing_canvas(const std::string &cls, int i, int classes) {
     int decay_share = p.obj(200, y + 360, "expr " + share(kDecayMs));
     int line = p.obj(20, y + 390, "pack f f");
     int text = p.msg(20, y + 420, cls + " $1 % loud $2 % decaying");
-    p.wire(third, 2, rate, 0);
+    p.wire(third, 3, rate, 0);
     p.wire(rate, 0, loud_share, 1);
     p.wire(rate, 0, decay_share, 1);
-    p.wire(third, 1, decay, 1);
+    p.wire(third, 2, decay, 1);
     p.wire(decay, 0, row, 1);
-    p.wire(third, 0, loud_ms, 0);
+    p.wire(third, 1, loud_ms, 0);
     p.wire(loud_ms, 0, row, 0);
     int unpack = p.obj(20, y + 345, "unpack f f");
     p.chain({row, unpack});
@@ -516,12 +518,11 @@ std::string patch(const std::vector<Case> &all, const Input &in) {
     int other_rate = run.obj(560, 110, "sel 44100");
     run.wire(before_header, 0, rate_again, 0);
     run.chain({rate_again, other_rate});
-    run.wire(other_rate, 1,
-             run.msg(560, 140,
-                     "note: the expected output is for 44100 Hz: at $1 Hz duck~ snarvel~ and "
-                     "damp~ differ"),
-             0);
-    run.wire(other_rate + 1, 0, say_header, 0);
+    int note = run.msg(560, 140,
+                       "note: the expected output is for 44100 Hz: at $1 Hz duck~ snarvel~ and "
+                       "damp~ differ");
+    run.wire(other_rate, 1, note, 0);
+    run.wire(note, 0, say_header, 0);
     int read_in = run.msg(200, 80, "read -resize selftest/input.wav tavstin");
     int read_out = run.msg(200, 110, "read -resize selftest/expected.wav tavstout");
     int files = run.obj(200, 140, "soundfiler");
@@ -573,13 +574,13 @@ std::string patch(const std::vector<Case> &all, const Input &in) {
     run.wire(none, 1, paren, 0);
     run.chain({paren, run.msg(520, 550, "tavrelle self-test: FAILED $1 of " + str(n) + " classes)"),
                say});
-    // Without a GUI no one would close Pd.
-    int ask = run.msg(20, 530, "isvisible");
-    int visible = run.obj(20, 560, "pdcontrol");
-    run.chain({verdict, ask, visible});
-    int hidden = run.obj(20, 590, "sel 0");
-    run.chain({visible, hidden, run.msg(20, 620, "\\; pd quit")});
+    run.wire(verdict, 0, run.msg(20, 530, "\\; tavst-done bang"), 0);
     top.sub(320, 280, run);
+    // Without a GUI no one would close Pd. (Asked here: a closed subpatch is never visible.)
+    int visible = top.obj(20, 390, "pdcontrol");
+    top.chain({top.obj(20, 330, "r tavst-done"), top.msg(20, 360, "isvisible"), visible});
+    int hidden = top.obj(20, 420, "sel 0");
+    top.chain({visible, hidden, top.msg(20, 450, "\\; pd quit")});
     return top.text(true);
 }
 } // namespace
