@@ -464,7 +464,7 @@ def real_boards(w):
     w('')
     w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
       'their owners sent it: the timing table is each class\'s CPU time per instance as a '
-      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+      'share of one core at 44.1 kHz, 32 instances at once, in the Pd named.')
     w('')
     with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
         boards = json.load(f)
