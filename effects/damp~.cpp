@@ -23,6 +23,7 @@ constexpr float kTwoPi = 6.2831855f;
 constexpr float kHalfPi = 1.5707964f;
 constexpr float kDamping = 1.4f;
 constexpr float kDefaultTone = 0.3f;
+constexpr float kEndOfBlock = 0x1p-126f; // fails the fast loop's test
 
 // Stores the clamped tone and derives the coefficient from it at the rate of the signal
 // the object last ran on (inside a resampled subpatch that is not Pd's rate), or at Pd's
@@ -55,9 +56,9 @@ static void damp_tone(t_damp *x, t_floatarg t) {
 
 // One sample of the filter over the arithmetic A: the low state moves by band x f and is
 // the output; the high part is (input - low) - 1.4 band; the band state moves by f x high.
-template <class A> static inline float damp_step(float &low, float &band, float f, float s) {
+template <class A> static inline float damp_step(float &low, float &band, float f, float s, float &high) {
     low = A::add(low, A::mul(band, f));
-    float high = A::sub(A::sub(s, low), A::mul(band, kDamping));
+    high = A::sub(A::sub(s, low), A::mul(band, kDamping));
     band = A::add(band, A::mul(f, high));
     return low;
 }
@@ -67,22 +68,52 @@ static t_int *damp_perform(t_int *w) {
     const float f = x->x_coef;
     float low = x->x_low;
     float band = x->x_band;
-    // No step can come below 2^-126 while the states and the input are each zero or at
-    // least 2^-100 / f (and 2^-100): a product is then 0 or at least 2^-100, and a sum that
-    // cancels keeps the grid of terms that large. That test costs a few integer steps a
-    // sample, beside a recurrence that waits on its own latency; the states of a decay
-    // (every block of 300 samples or more, and some of 64) and quiet inputs fail it, and
-    // those samples take the flushing steps, which give what Pd's flushing FPU gives.
+    // Subnormal arithmetic, and the bits that differ from Pd's flushing FPU, come only
+    // where a value falls near 2^-126: at the end of a decay (inside one block at
+    // "tone" 0.6 to 0.8, and in every decay at blocks of 300 samples and more) or for
+    // inputs that small. No step of a sample comes below 2^-126 while the states and the
+    // input are each 0 or at least 2^-100 / f (then a product is 0 or at least 2^-100, and
+    // a sum that cancels keeps the grid of terms that large). The next sample's band
+    // state is the old one plus f x high, so it passes when those two are 0 or 2^24 times
+    // larger; with one floor for all four values, the test of the next sample is ready
+    // as soon as high is, and its integer steps fill the slots where the recurrence waits
+    // on its own latency. A sample that fails it takes the flushing steps, which give what
+    // Pd's flushing FPU gives.
     const int f_exponent = f > 0.0f ? tav::ftz::exponent_field(f) - 127 : 0;
-    const std::uint32_t floor_key = tav::ftz::order_key(tav::ftz::power_of_two(-100 - f_exponent));
-    using tav::ftz::zero_or_at_least;
-    for (int i = 0; i < n; i++) {
+    const std::uint32_t floor_key = tav::ftz::order_key(tav::ftz::power_of_two(-76 - 2 * f_exponent));
+    // The keys of tav::ftz::order_key, less one instruction each on ARM: the minus one
+    // kept in a register (the empty asm hides it from constant folding) folds the shift
+    // into the addition.
+    std::uint32_t minus_one = ~0u;
+    asm("" : "+r"(minus_one));
+    auto key = [minus_one](float v) { return (tav::bits_of(v) << 1) + minus_one; };
+    auto least = [](std::uint32_t p, std::uint32_t q) { return p < q ? p : q; };
+    // The last argument is the one computed last (high, in the loop): it is folded in last
+    // (the empty asm keeps the compiler from folding it in earlier).
+    auto clear = [&](float a, float b, float c, float last) {
+        std::uint32_t first = least(least(key(a), key(b)), key(c));
+        asm("" : "+r"(first));
+        return least(first, key(last)) >= floor_key;
+    };
+    float high = 0.0f;
+    int i = 0;
+    if (n > 0 && clear(low, band, band, in[0])) {
+        // The next input is read first, so that its test is ready with the others; past
+        // the block's end a stand-in that fails the test ends the loop.
+        for (;; i++) {
+            float s = in[i], next = i + 1 < n ? in[i + 1] : kEndOfBlock, old_band = band;
+            out[i] = damp_step<tav::ftz::Plain>(low, band, f, s, high);
+            if (!clear(low, old_band, next, high)) [[unlikely]] {
+                i++;
+                break;
+            }
+        }
+    }
+    // The rest of the block sample by sample, each with the test of its own values.
+    for (; i < n; i++) {
         float s = in[i];
-        if (zero_or_at_least(low, floor_key) && zero_or_at_least(band, floor_key) &&
-            zero_or_at_least(s, floor_key)) [[likely]]
-            out[i] = damp_step<tav::ftz::Plain>(low, band, f, s);
-        else
-            out[i] = damp_step<tav::ftz::Flushing>(low, band, f, s);
+        out[i] = clear(low, band, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
+                                           : damp_step<tav::ftz::Flushing>(low, band, f, s, high);
     }
     // An infinite, NaN or runaway state restarts from zero; a decayed one settles at zero.
     x->x_low = tav::is_tiny_or_huge(low) ? 0.0f : low;
