@@ -88,22 +88,25 @@ static t_int *damp_perform(t_int *w) {
     asm("" : "+r"(minus_one));
     auto key = [minus_one](float v) { return (tav::bits_of(v) << 1) + minus_one; };
     auto least = [](std::uint32_t p, std::uint32_t q) { return p < q ? p : q; };
-    // The last argument is the one computed last (high, in the loop): it is folded in last
-    // (the empty asm keeps the compiler from folding it in earlier).
-    auto clear = [&](float a, float b, float c, float last) {
-        std::uint32_t first = least(least(key(a), key(b)), key(c));
-        asm("" : "+r"(first));
-        return least(first, key(last)) >= floor_key;
-    };
+    auto clear = [&](float a, float b, float c) { return least(least(key(a), key(b)), key(c)) >= floor_key; };
     float high = 0.0f;
     int i = 0;
-    if (n > 0 && clear(low, band, band, in[0])) {
-        // The next input is read first, so that its test is ready with the others; past
-        // the block's end a stand-in that fails the test ends the loop.
+    if (n > 0 && clear(low, band, in[0])) {
+        // damp_step<Plain>, with the test of the next sample written between its steps:
+        // the next input is read first, past the block's end a stand-in that fails the
+        // test ends the loop, and high, computed last, is folded in last.
         for (;; i++) {
-            float s = in[i], next = i + 1 < n ? in[i + 1] : kEndOfBlock, old_band = band;
-            out[i] = damp_step<tav::ftz::Plain>(low, band, f, s, high);
-            if (!clear(low, old_band, next, high)) [[unlikely]] {
+            float s = in[i];
+            std::uint32_t least_key = key(band);
+            low = low + band * f;
+            float next = i + 1 < n ? in[i + 1] : kEndOfBlock;
+            least_key = least(least_key, key(next));
+            float d = s - low;
+            out[i] = low;
+            least_key = least(least_key, key(low));
+            high = d - band * kDamping;
+            band = band + f * high;
+            if (least(least_key, key(high)) < floor_key) [[unlikely]] {
                 i++;
                 break;
             }
@@ -112,7 +115,7 @@ static t_int *damp_perform(t_int *w) {
     // The rest of the block sample by sample, each with the test of its own values.
     for (; i < n; i++) {
         float s = in[i];
-        out[i] = clear(low, band, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
+        out[i] = clear(low, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
                                            : damp_step<tav::ftz::Flushing>(low, band, f, s, high);
     }
     // An infinite, NaN or runaway state restarts from zero; a decayed one settles at zero.
