@@ -458,6 +458,26 @@ def fmt(v, digits=1):
     return '—' if v is None else ('{:,.%df}' % digits).format(v)
 
 
+def real_boards(w):
+    """Figures board owners measured with the self-test, kept in bench/boards.json: a list
+    of {"board", "system", "pd", "command", "output"}, output being the self-test's lines."""
+    w('## Measured on real boards')
+    w('')
+    w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
+      'their owners sent it: the timing table is each class\'s CPU time per instance as a '
+      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+    w('')
+    with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
+        boards = json.load(f)
+    if not boards:
+        w('None reported yet.')
+    for b in boards:
+        w('### %s, %s, %s' % (b['board'], b['system'], b['pd']))
+        w('')
+        w('```sh\n%s\n```\n\n```\n%s\n```' % (b['command'], b['output'].strip()))
+    w('')
+
+
 def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None, denormals=None):
     cpu, cores, system, gcc, pdver = machine()
     out = []
@@ -610,6 +630,7 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
                     pair(arm_then.get('instructions'), arm_now.get('instructions')),
                     pair(arm_then.get('cycles'), arm_now.get('cycles'))))
     w('')
+    real_boards(w)
     w('## Notes: the floors')
     w('')
     for r in rows:

@@ -31,7 +31,7 @@ constexpr float kDefaultTone = 0.3f;
 static void damp_set(t_damp *x, float t) {
     t = tav::unit_clamp(t);
     x->x_tone = t;
-    float sr = x->x_sr != 0.0f ? x->x_sr : sys_getsr();
+    float sr = x->x_sr != 0.0f ? x->x_sr : static_cast<float>(sys_getsr());
     float corner = kLowestCorner + (sr * kHighestCornerPerRate - kLowestCorner) * (t * t);
     float angle = (corner / sr) * kTwoPi;
     if (angle < 0.0f)
@@ -50,7 +50,7 @@ static void *damp_new() {
     return x;
 }
 
-static void damp_tone(t_damp *x, t_floatarg t) {
+static void damp_tone(t_damp *x, float t) {
     if (!tav::is_nan(t)) damp_set(x, t);
 }
 
@@ -176,7 +176,7 @@ static t_int *damp_perform(t_int *w) {
 
 static void damp_dsp(t_damp *x, t_signal **sp) {
     tav::add_perform(damp_perform, x, sp);
-    x->x_sr = sp[0]->s_sr;
+    x->x_sr = static_cast<float>(sp[0]->s_sr);
     damp_set(x, x->x_tone);
 }
 
@@ -184,6 +184,6 @@ TAVRELLE_EXPORT void damp_tilde_setup() {
     damp_class = class_new(gensym("damp~"), (t_newmethod)damp_new, nullptr, sizeof(t_damp), 0, A_NULL);
     tav::add_main_signal_inlet<t_damp>(damp_class);
     tav::add_dsp_method(damp_class, (t_method)damp_dsp);
-    tav::add_float_method(damp_class, (t_method)damp_tone, "tone");
+    tav::add_float_method<damp_tone>(damp_class, "tone");
     post("[damp~] version 1.0 by Tavrelle");
 }

@@ -34,7 +34,7 @@ constexpr float kShortestMilliseconds = 20.0f;
 static void duck_update_coef(t_duck *x) {
     float ms = x->x_response * kMillisecondsPerResponse;
     ms = ms + kShortestMilliseconds;
-    float sr = x->x_sr != 0.0f ? x->x_sr : sys_getsr();
+    float sr = x->x_sr != 0.0f ? x->x_sr : static_cast<float>(sys_getsr());
     float p = sr * ms; // 1000 times the time constant in samples
     float q = -1000.0f / p;
     x->x_coef = tav::ftz::flush(static_cast<float>(std::exp(static_cast<double>(q))));
@@ -49,13 +49,13 @@ static void *duck_new() {
 }
 
 // A subnormal setting counts as the zero that Pd's flushing FPU reads it as.
-static void duck_depth(t_duck *x, t_floatarg a) {
+static void duck_depth(t_duck *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_depth = tav::unit_map(tav::ftz::flush(a), 0.0f, kDepthScale,
                                [](float v) { return v * kDepthScale; });
 }
 
-static void duck_decay(t_duck *x, t_floatarg a) {
+static void duck_decay(t_duck *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_response = tav::unit_clamp(a);
     duck_update_coef(x);
@@ -63,7 +63,7 @@ static void duck_decay(t_duck *x, t_floatarg a) {
 
 // Switching on forgets the envelope and the gain, so that switching off again starts
 // from silence, as a new object does. A NaN is ignored, as for every setting.
-static void duck_bypass(t_duck *x, t_floatarg a) {
+static void duck_bypass(t_duck *x, float a) {
     if (tav::is_nan(a)) return;
     if (a != 0.0f) {
         x->x_bypass = 1;
@@ -146,7 +146,7 @@ static t_int *duck_perform(t_int *w) {
 
 static void duck_dsp(t_duck *x, t_signal **sp) {
     tav::add_perform(duck_perform, x, sp);
-    x->x_sr = sp[0]->s_sr;
+    x->x_sr = static_cast<float>(sp[0]->s_sr);
     x->x_response = tav::unit_clamp(x->x_response);
     duck_update_coef(x);
 }
@@ -155,8 +155,8 @@ TAVRELLE_EXPORT void duck_tilde_setup() {
     duck_class = class_new(gensym("duck~"), (t_newmethod)duck_new, nullptr, sizeof(t_duck), 0, A_NULL);
     tav::add_main_signal_inlet<t_duck>(duck_class);
     tav::add_dsp_method(duck_class, (t_method)duck_dsp);
-    tav::add_float_method(duck_class, (t_method)duck_depth, "depth");
-    tav::add_float_method(duck_class, (t_method)duck_decay, "response");
-    tav::add_float_method(duck_class, (t_method)duck_bypass, "bypass");
+    tav::add_float_method<duck_depth>(duck_class, "depth");
+    tav::add_float_method<duck_decay>(duck_class, "response");
+    tav::add_float_method<duck_bypass>(duck_class, "bypass");
     post("[duck~] version %s, written by Tavrelle", "1.0");
 }

@@ -97,7 +97,7 @@ static void *snarvel_new() {
 }
 
 // A negative mix also clears the high-pass; mix 0 only pauses it.
-static void snarvel_mix(t_snarvel *x, t_floatarg a) {
+static void snarvel_mix(t_snarvel *x, float a) {
     if (tav::is_nan(a)) return;
     if (a < 0.0f) {
         x->x_wet = 0.0f;
@@ -114,7 +114,7 @@ static void snarvel_mix(t_snarvel *x, t_floatarg a) {
     }
 }
 
-static void snarvel_noisegate(t_snarvel *x, t_floatarg a) {
+static void snarvel_noisegate(t_snarvel *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_offset = tav::unit_map(a, kSilentOffset, kSilentOffset + 1.0f,
                                 [](float v) { return kSilentOffset + v; });
@@ -150,8 +150,7 @@ static t_int *snarvel_perform(t_int *w) {
     auto [x, in, out, n] = tav::unpack<t_snarvel>(w);
     const float wet = x->x_wet;
     if (wet == 0.0f) {
-        // When Pd hands one vector for both, the output already is the input.
-        if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
+        tav::pass_through(in, out, n);
         return w + 5;
     }
     const float dry = x->x_dry;
@@ -207,7 +206,7 @@ static t_int *snarvel_perform(t_int *w) {
 static void snarvel_dsp(t_snarvel *x, t_signal **sp) {
     tav::add_perform(snarvel_perform, x, sp);
     x->x_state = 0.0f;
-    x->x_coef = 1.0f - kPoleDistance / sp[0]->s_sr;
+    x->x_coef = 1.0f - kPoleDistance / static_cast<float>(sp[0]->s_sr);
     if (!(x->x_coef > -1.0f)) x->x_coef = 0.0f;
 }
 
@@ -215,7 +214,7 @@ TAVRELLE_EXPORT void snarvel_tilde_setup() {
     snarvel_class = class_new(gensym("snarvel~"), (t_newmethod)snarvel_new, nullptr, sizeof(t_snarvel), 0, A_NULL);
     tav::add_main_signal_inlet<t_snarvel>(snarvel_class);
     tav::add_dsp_method(snarvel_class, (t_method)snarvel_dsp);
-    tav::add_float_method(snarvel_class, (t_method)snarvel_mix, "mix");
-    tav::add_float_method(snarvel_class, (t_method)snarvel_noisegate, "noisegate");
+    tav::add_float_method<snarvel_mix>(snarvel_class, "mix");
+    tav::add_float_method<snarvel_noisegate>(snarvel_class, "noisegate");
     post("[snarvel~] version 1.0 by Tavrelle");
 }

@@ -7,22 +7,31 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <type_traits>
 
 // The only symbols a plug-in shows the host; everything else is hidden.
 #define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
 
-// An object record is allocated zero-filled by Pd and never constructed by C++.
+// An object record is allocated zero-filled by Pd and never constructed by C++. x_f, Pd's
+// float, follows t_object at the first place its alignment allows.
 #define TAVRELLE_RECORD(X)                                                                         \
     static_assert(std::is_standard_layout_v<X> && std::is_trivially_default_constructible_v<X>,   \
                   #X " must be a plain record");                                                   \
-    static_assert(offsetof(X, x_obj) == 0 && offsetof(X, x_f) == sizeof(t_object),                 \
+    static_assert(offsetof(X, x_obj) == 0 && offsetof(X, x_f) == tav::kMainFloatOffset,            \
                   #X " must start with t_object and x_f")
 
 namespace tav {
 
-static_assert(sizeof(t_sample) == 4 && sizeof(t_float) == 4, "single-precision Pd required");
+// Pd with single-precision samples, or with double-precision ones (PD_FLOATSIZE=64). The
+// classes compute in single precision either way: a sample is narrowed to a float as it is
+// read and the result widened as it is written, and so is every float argument.
+static_assert((sizeof(t_float) == 4 || sizeof(t_float) == 8) && sizeof(t_sample) == sizeof(t_float),
+              "Pd with single- or double-precision samples required");
+
+constexpr std::size_t kMainFloatOffset =
+    (sizeof(t_object) + alignof(t_float) - 1) / alignof(t_float) * alignof(t_float);
 
 // The small constant added to inputs so that recursive state never becomes subnormal.
 constexpr float kAntiDenormal = 1e-21f;
@@ -129,8 +138,15 @@ inline void add_dsp_method(t_class *c, t_method dsp) {
     class_addmethod(c, dsp, gensym("dsp"), A_CANT, A_NULL);
 }
 
-inline void add_float_method(t_class *c, t_method m, const char *selector) {
-    class_addmethod(c, m, gensym(selector), A_FLOAT, A_NULL);
+// A method taking one float: Pd calls it with a t_floatarg, which reaches the method
+// narrowed to a float.
+template <class X> X *record_of(void (*)(X *, float));
+template <auto Method> void float_method(decltype(record_of(Method)) x, t_floatarg a) {
+    Method(x, static_cast<float>(a));
+}
+template <auto Method> inline void add_float_method(t_class *c, const char *selector) {
+    class_addmethod(c, reinterpret_cast<t_method>(float_method<Method>), gensym(selector), A_FLOAT,
+                    A_NULL);
 }
 
 inline void add_plain_method(t_class *c, t_method m, const char *selector) {
@@ -159,6 +175,16 @@ inline bool overlap_shifted(const t_sample *a, const t_sample *b, int n) {
     auto pa = reinterpret_cast<std::uintptr_t>(a), pb = reinterpret_cast<std::uintptr_t>(b);
     const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(t_sample);
     return pa != pb && pa < pb + bytes && pb < pa + bytes;
+}
+
+// The output is the input: copied where they are two vectors, and in double precision
+// narrowed to a float and widened again, as every output sample is.
+inline void pass_through(const t_sample *in, t_sample *out, int n) {
+    if constexpr (sizeof(t_sample) == sizeof(float)) {
+        if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
+    } else {
+        for (int i = 0; i < n; i++) out[i] = static_cast<float>(in[i]);
+    }
 }
 
 // The arguments of a one-in, one-out perform routine.
