@@ -95,6 +95,7 @@ static t_int *damp_perform(t_int *w) {
     int i = 0;
     if (n > 1 && clear(low, band, in[0]) && !tav::overlap_shifted(in, out, n)) {
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
+        static_assert(sizeof(t_sample) == sizeof(float), "the ARM loop reads and writes single floats");
         // damp_step<Plain> for the samples before the last, with the test of the next
         // sample between its steps, scheduled for the ARM11's in-order pipeline by hand:
         // each step of the recurrence issues as its operand arrives (28 cycles a sample,
