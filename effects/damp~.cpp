@@ -94,8 +94,9 @@ static t_int *damp_perform(t_int *w) {
     float high = 0.0f;
     int i = 0;
     if (n > 1 && clear(low, band, in[0]) && !tav::overlap_shifted(in, out, n)) {
+        bool by_hand = false;
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-        static_assert(sizeof(t_sample) == sizeof(float), "the ARM loop reads and writes single floats");
+        if constexpr (sizeof(t_sample) == sizeof(float)) { // the loop reads and writes single floats
         // damp_step<Plain> for the samples before the last, with the test of the next
         // sample between its steps, scheduled for the ARM11's in-order pipeline by hand:
         // each step of the recurrence issues as its operand arrives (28 cycles a sample,
@@ -141,7 +142,10 @@ static t_int *damp_perform(t_int *w) {
             : "cc", "memory");
         high = d;
         i = static_cast<int>(at - in);
-#else
+        by_hand = true;
+        }
+#endif
+        if (!by_hand) {
         // damp_step<Plain> for the samples before the last, with the test of the next
         // sample written between its steps: the next input is read first, and high,
         // computed last, is folded in last. The last sample, and every sample after a
@@ -161,7 +165,7 @@ static t_int *damp_perform(t_int *w) {
                 break;
             }
         }
-#endif
+        }
     }
     // The rest of the block sample by sample, each with the test of its own values.
     for (; i < n; i++) {
