@@ -83,95 +83,91 @@ static t_int *damp_perform(t_int *w) {
     // gives, as if it were 2^-101, when every state takes the flushing steps).
     const int f_exponent = std::max(tav::ftz::exponent_field(f), 26) - 127;
     const std::uint32_t floor_key = tav::ftz::order_key(tav::ftz::power_of_two(-76 - 2 * f_exponent));
-    // The keys of tav::ftz::order_key, less one instruction each on ARM: the minus one
-    // kept in a register (the empty asm hides it from constant folding) folds the shift
-    // into the addition.
-    std::uint32_t minus_one = ~0u;
-    asm("" : "+r"(minus_one));
-    auto key = [minus_one](float v) { return (tav::bits_of(v) << 1) + minus_one; };
-    auto least = [](std::uint32_t p, std::uint32_t q) { return p < q ? p : q; };
+    const tav::ftz::OrderKeys key;
+    constexpr auto least = tav::ftz::OrderKeys::least;
     auto clear = [&](float a, float b, float c) { return least(least(key(a), key(b)), key(c)) >= floor_key; };
     float high = 0.0f;
     int i = 0;
     if (n > 1 && clear(low, band, in[0]) && !tav::overlap_shifted(in, out, n)) {
         bool by_hand = false;
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-        if constexpr (sizeof(t_sample) == sizeof(float)) { // the loop reads and writes single floats
-        // damp_step<Plain> for the samples before the last, with the test of the next
-        // sample between its steps, scheduled for the ARM11's in-order pipeline by hand:
-        // each step of the recurrence issues as its operand arrives (28 cycles a sample,
-        // the recurrence's own latency) and the test's integer steps fill the waits.
-        // The arithmetic is the plain form's, step for step (vmla and vmls round the
-        // product before the sum); the last sample, and every sample after a failed test,
-        // go through the loop below.
-        const t_sample *at = in, *last = in + n - 1;
-        t_sample *to = out;
-        float s = in[0], d;
-        const float damping = kDamping;
-        const std::uint32_t below_floor = floor_key - 1u;
-        std::uint32_t kb, kx, kl, kh;
-        asm volatile(
-            "1: vmla.f32 %[low], %[band], %[f]\n\t"      // low += band x f
-            "vmov %[kb], %[band]\n\t"
-            "ldr %[kx], [%[at], #4]\n\t"                 // the next input's bits
-            "add %[at], %[at], #4\n\t"
-            "add %[kb], %[m1], %[kb], lsl #1\n\t"
-            "add %[kx], %[m1], %[kx], lsl #1\n\t"
-            "cmp %[kb], %[kx]\n\t"
-            "vsub.f32 %[d], %[s], %[low]\n\t"            // input - low
-            "movhi %[kb], %[kx]\n\t"
-            "vldr %[s], [%[at]]\n\t"                     // the next input
-            "vmov %[kl], %[low]\n\t"
-            "vstr %[low], [%[to]]\n\t"                   // out = low
-            "add %[to], %[to], #4\n\t"
-            "add %[kl], %[m1], %[kl], lsl #1\n\t"
-            "vmls.f32 %[d], %[band], %[damping]\n\t"     // high = (input - low) - band x 1.4
-            "cmp %[kb], %[kl]\n\t"
-            "movhi %[kb], %[kl]\n\t"
-            "cmp %[last], %[at]\n\t"
-            "moveq %[kb], #0\n\t"                        // the last sample: leave the loop
-            "cmp %[kb], %[below]\n\t"
-            "vmla.f32 %[band], %[d], %[f]\n\t"           // band += high x f
-            "vmov %[kh], %[d]\n\t"
-            "add %[kh], %[m1], %[kh], lsl #1\n\t"
-            "cmphi %[kh], %[below]\n\t"
-            "bhi 1b\n\t"
-            : [low] "+t"(low), [band] "+t"(band), [s] "+t"(s), [d] "=&t"(d), [at] "+r"(at), [to] "+r"(to),
-              [kb] "=&r"(kb), [kx] "=&r"(kx), [kl] "=&r"(kl), [kh] "=&r"(kh)
-            : [f] "t"(f), [damping] "t"(damping), [m1] "r"(minus_one), [below] "r"(below_floor), [last] "r"(last)
-            : "cc", "memory");
-        high = d;
-        i = static_cast<int>(at - in);
-        by_hand = true;
+        if constexpr (sizeof(t_sample) == sizeof(float)) { // it reads and writes single floats
+            // damp_step<Plain> for the samples before the last, with the test of the next
+            // sample between its steps, scheduled for the ARM11's in-order pipeline by hand:
+            // each step of the recurrence issues as its operand arrives (28 cycles a sample,
+            // the recurrence's own latency) and the test's integer steps fill the waits.
+            // The arithmetic is the plain form's, step for step (vmla and vmls round the
+            // product before the sum); the last sample, and every sample after a failed test,
+            // go through the loop below.
+            const t_sample *at = in, *last = in + n - 1;
+            t_sample *to = out;
+            float s = in[0], d;
+            const float damping = kDamping;
+            const std::uint32_t below_floor = floor_key - 1u;
+            std::uint32_t kb, kx, kl, kh;
+            asm volatile(
+                "1: vmla.f32 %[low], %[band], %[f]\n\t"      // low += band x f
+                "vmov %[kb], %[band]\n\t"
+                "ldr %[kx], [%[at], #4]\n\t"                 // the next input's bits
+                "add %[at], %[at], #4\n\t"
+                "add %[kb], %[m1], %[kb], lsl #1\n\t"
+                "add %[kx], %[m1], %[kx], lsl #1\n\t"
+                "cmp %[kb], %[kx]\n\t"
+                "vsub.f32 %[d], %[s], %[low]\n\t"            // input - low
+                "movhi %[kb], %[kx]\n\t"
+                "vldr %[s], [%[at]]\n\t"                     // the next input
+                "vmov %[kl], %[low]\n\t"
+                "vstr %[low], [%[to]]\n\t"                   // out = low
+                "add %[to], %[to], #4\n\t"
+                "add %[kl], %[m1], %[kl], lsl #1\n\t"
+                "vmls.f32 %[d], %[band], %[damping]\n\t"     // high = (input - low) - band x 1.4
+                "cmp %[kb], %[kl]\n\t"
+                "movhi %[kb], %[kl]\n\t"
+                "cmp %[last], %[at]\n\t"
+                "moveq %[kb], #0\n\t"                        // the last sample: leave the loop
+                "cmp %[kb], %[below]\n\t"
+                "vmla.f32 %[band], %[d], %[f]\n\t"           // band += high x f
+                "vmov %[kh], %[d]\n\t"
+                "add %[kh], %[m1], %[kh], lsl #1\n\t"
+                "cmphi %[kh], %[below]\n\t"
+                "bhi 1b\n\t"
+                : [low] "+t"(low), [band] "+t"(band), [s] "+t"(s), [d] "=&t"(d), [at] "+r"(at), [to] "+r"(to),
+                  [kb] "=&r"(kb), [kx] "=&r"(kx), [kl] "=&r"(kl), [kh] "=&r"(kh)
+                : [f] "t"(f), [damping] "t"(damping), [m1] "r"(key.minus_one), [below] "r"(below_floor), [last] "r"(last)
+                : "cc", "memory");
+            high = d;
+            i = static_cast<int>(at - in);
+            by_hand = true;
         }
 #endif
         if (!by_hand) {
-        // damp_step<Plain> for the samples before the last, with the test of the next
-        // sample written between its steps: the next input is read first, and high,
-        // computed last, is folded in last. The last sample, and every sample after a
-        // failed test, go through the loop below.
-        for (; i < n - 1; i++) {
-            float s = in[i];
-            std::uint32_t least_key = key(band);
-            low = low + band * f;
-            least_key = least(least_key, key(in[i + 1]));
-            float d = s - low;
-            out[i] = low;
-            least_key = least(least_key, key(low));
-            high = d - band * kDamping;
-            band = band + f * high;
-            if (least(least_key, key(high)) < floor_key) [[unlikely]] {
-                i++;
-                break;
+            // damp_step<Plain> for the samples before the last, with the test of the next
+            // sample written between its steps: the next input is read first, and high,
+            // computed last, is folded in last. The last sample, and every sample after a
+            // failed test, go through the loop below.
+            for (; i < n - 1; i++) {
+                float s = in[i];
+                std::uint32_t least_key = key(band);
+                low = low + band * f;
+                least_key = least(least_key, key(in[i + 1]));
+                float d = s - low;
+                out[i] = static_cast<t_sample>(low);
+                least_key = least(least_key, key(low));
+                high = d - band * kDamping;
+                band = band + f * high;
+                if (least(least_key, key(high)) < floor_key) [[unlikely]] {
+                    i++;
+                    break;
+                }
             }
-        }
         }
     }
     // The rest of the block sample by sample, each with the test of its own values.
     for (; i < n; i++) {
         float s = in[i];
-        out[i] = clear(low, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
-                                           : damp_step<tav::ftz::Flushing>(low, band, f, s, high);
+        float o = clear(low, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
+                                      : damp_step<tav::ftz::Flushing>(low, band, f, s, high);
+        out[i] = static_cast<t_sample>(o);
     }
     // An infinite, NaN or runaway state restarts from zero; a decayed one settles at zero.
     x->x_low = tav::is_tiny_or_huge(low) ? 0.0f : low;

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 struct t_snarvel {
@@ -78,12 +77,13 @@ static void to_codes(const float (&u)[4], std::int32_t (&q)[4]) {
     std::uint32_t any = 0;
 #pragma GCC unroll 4
     for (float v : u) any |= std::bit_cast<std::uint32_t>(v);
-    if ((any & 0x7FFFFFFFu) < 0x4F000000u) [[likely]] // 2^31
+    if ((any & 0x7FFFFFFFu) < 0x4F000000u) [[likely]] { // 2^31
 #pragma GCC unroll 4
         for (int j = 0; j < 4; j++) q[j] = static_cast<std::int32_t>(u[j]);
-    else
+    } else {
 #pragma GCC unroll 4
         for (int j = 0; j < 4; j++) q[j] = saturating_int32(u[j]);
+    }
 #endif
 }
 
@@ -135,8 +135,8 @@ static inline float snarvel_step(float &y, float s, std::int32_t q, float coef, 
                                                 const t_snarvel &x) {
     for (int i = from; i < to; i++) {
         float s = in[i];
-        out[i] = snarvel_step<tav::ftz::Flushing>(y, s, saturating_int32(codes(x.x_offset, s)), x.x_coef,
-                                                  x.x_wet, x.x_dry);
+        out[i] = static_cast<t_sample>(snarvel_step<tav::ftz::Flushing>(
+            y, s, saturating_int32(codes(x.x_offset, s)), x.x_coef, x.x_wet, x.x_dry));
     }
     return y;
 }
@@ -167,13 +167,8 @@ static t_int *snarvel_perform(t_int *w) {
     // flushing steps, which give what Pd's flushing FPU gives.
     const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom) &&
                        !tav::overlap_shifted(in, out, n);
-    // The keys of tav::ftz::order_key, less one instruction each on ARM: the minus one
-    // kept in a register (the empty asm hides it from constant folding) folds the shift
-    // into the addition.
-    std::uint32_t minus_one = ~0u;
-    asm("" : "+r"(minus_one));
-    auto key = [minus_one](float v) { return (tav::bits_of(v) << 1) + minus_one; };
-    auto least = [](std::uint32_t p, std::uint32_t q) { return p < q ? p : q; };
+    const tav::ftz::OrderKeys key;
+    constexpr auto least = tav::ftz::OrderKeys::least;
     int i = 0;
     for (; usual && i + 4 <= n; i += 4) {
         float s[4], u[4];
@@ -191,7 +186,7 @@ static t_int *snarvel_perform(t_int *w) {
 #pragma GCC unroll 4
         for (int j = 0; j < 4; j++) {
             float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
-            out[i + j] = (next + dry * s[j]) - y;
+            out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
             y = next;
         }
     }
