@@ -126,7 +126,6 @@ class Arm:
         code = Disassembly(self.objdump, path, self.workdir)
         text_lo, text_hi = code.text
         fn = code.routine_at(perform - base)
-        loop = code.inner_loop(fn)
 
         def per_sample(lo, hi):
             counts = []
@@ -138,7 +137,10 @@ class Arm:
             return (counts[1] - counts[0]) / (blocks * n)
 
         instructions = per_sample(text_lo, text_hi)
-        passes = per_sample(loop[2], loop[2] + 4)
+        # The innermost loop that runs the most instructions: a perform routine may hold
+        # others (a sample-by-sample tail, a rare careful path) that run seldom or never.
+        runs = [(per_sample(l[2], l[2] + 4), l) for l in code.inner_loops(fn)]
+        passes, loop = max(runs, key=lambda r: r[0] * code.count(r[1]))
         body = code.count(loop)
         model = float(re.search(r'model: ([0-9.]+) cycles', run(
             [sys.executable, self.model, code.file, '%x' % loop[0], '%x' % loop[1]]).stdout).group(1))
@@ -183,11 +185,11 @@ class Disassembly:
     def count(self, loop):
         return len([i for i in self.insns if loop[0] <= i[0] <= loop[1]])
 
-    def inner_loop(self, routine):
-        """(first, last, counted): the largest innermost loop of the routine or of a routine
-        it branches to, with the address whose executions count its passes (the backward
-        branch: a loop may be entered in its middle). A routine without a loop (a
-        one-sample form) is its own body, counted at its entry."""
+    def inner_loops(self, routine):
+        """[(first, last, counted)]: the innermost loops of the routine and of the routines
+        it branches to, each with the address whose executions count its passes (the
+        backward branch: a loop may be entered in its middle), and the routine itself as
+        one body counted at its entry (a one-sample form has no loop)."""
         seen, todo, loops = set(), [routine], []
         while todo:
             r = todo.pop()
@@ -199,16 +201,13 @@ class Disassembly:
                 if not m or not op.startswith('b') or op.startswith(('bic', 'bx')):
                     continue
                 target = int(m.group(1), 16)
-                if op == 'b' or op == 'bl':
-                    if not r[0] <= target < r[1]:
-                        todo.append(self.routine_at(target))
-                elif target <= a:
+                if op in ('b', 'bl') and not r[0] <= target < r[1]:
+                    todo.append(self.routine_at(target))
+                elif op != 'bl' and target <= a:  # a loop may close with a plain b
                     loops.append((target, a))
         inner = [l for l in loops if not any(o != l and l[0] <= o[0] and o[1] <= l[1] for o in loops)]
-        if inner:
-            first, last = max(inner, key=lambda l: l[1] - l[0])
-            return first, last, last
-        return routine[0], self.body(routine)[-1][0], routine[0]
+        return [(first, last, last) for first, last in inner] + [
+            (routine[0], self.body(routine)[-1][0], routine[0])]
 
 
 # ---- Pure Data ------------------------------------------------------------------

@@ -76,63 +76,49 @@ inline float section(float c, float s, t_cfsection &q) {
 }
 } // namespace flushed
 
-// Advances both chains by one sample on bank b.
-inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
+// cfilters_tick for a sample whose chain inputs are not both nonzero.
+[[gnu::noinline, gnu::cold]] inline Pair tick_flushed(t_cfilters &cf, int b, float v) {
     float u = guard(v);
     float d = cf.prev;
     cf.prev = u;
     t_cfsection *sec = cf.bank[b];
-    if (zero_input(u) || zero_input(d)) [[unlikely]] {
-        for (int k = 0; k < 4; k++) {
-            u = flushed::section(kDirect[k], u, sec[2 * k]);
-            d = flushed::section(kDelayed[k], d, sec[2 * k + 1]);
-        }
-        return {u, d};
-    }
-    // The chains are independent: one section of each per stage keeps both pipelines busy.
-#pragma GCC unroll 4
     for (int k = 0; k < 4; k++) {
-        t_cfsection &p = sec[2 * k], &q = sec[2 * k + 1];
-        float y = kDirect[k] * (u + p.y2) - p.x2;
-        float z = kDelayed[k] * (d + q.y2) - q.x2;
-        p.x2 = u, p.y2 = y, u = y;
-        q.x2 = d, q.y2 = z, d = z;
+        u = flushed::section(kDirect[k], u, sec[2 * k]);
+        d = flushed::section(kDelayed[k], d, sec[2 * k + 1]);
     }
     return {u, d};
 }
 
-// Two samples: cfilters_tick on bank 0, then on bank 1. Each bank only looks two samples
-// back, so the two samples' four chains are independent of one another and advance
-// section by section together, overlapping in the floating-point pipeline.
-inline void cfilters_pair(t_cfilters &cf, float v0, float v1, Pair &first, Pair &second) {
-    const float u0 = guard(v0), u1 = guard(v1);
-    if (zero_input(u0) || zero_input(u1) || zero_input(cf.prev)) [[unlikely]] {
-        first = cfilters_tick(cf, 0, v0);
-        second = cfilters_tick(cf, 1, v1);
-        return;
-    }
-    float s[4] = {u0, cf.prev, u1, u0}; // each sample's direct and delayed chain inputs
-    cf.prev = u1;
-    t_cfsection *chain[4] = {&cf.bank[0][0], &cf.bank[0][1], &cf.bank[1][0], &cf.bank[1][1]};
-#pragma GCC unroll 4
-    for (int k = 0; k < 4; k++)
-#pragma GCC unroll 4
-        for (int c = 0; c < 4; c++) {
-            t_cfsection &q = chain[c][2 * k];
-            float y = (c % 2 ? kDelayed[k] : kDirect[k]) * (s[c] + q.y2) - q.x2;
-            q.x2 = s[c], q.y2 = y, s[c] = y;
-        }
-    first = {s[0], s[1]};
-    second = {s[2], s[3]};
+// Whether sample v enters the chains as itself plus the offset, and so not as 0: neither
+// huge (bits 30 and 29 set: 2^65 or more, infinities, NaNs) nor exactly -1e-21. Read
+// from the raw bits, so that the test stays off the floating-point pipeline.
+inline bool plain_input(float v) {
+    const std::uint32_t b = bits_of(v);
+    return (b & kExponentTop) != kExponentTop && b != bits_of(-kAntiDenormal);
 }
 
-// Field by field, so that the copy stays in registers rather than becoming a memcpy.
-inline void copy_state(t_cfilters &to, const t_cfilters &from) {
-    to.prev = from.prev;
-#pragma GCC unroll 2
-    for (int b = 0; b < 2; b++)
-#pragma GCC unroll 8
-        for (int k = 0; k < kCfSections; k++) to.bank[b][k] = from.bank[b][k];
+// One section on one sample, exactly as stated: y = c * (s + y2) - x2, then x2 = s and
+// y2 = y; y feeds the next section.
+inline float section(float c, float s, t_cfsection &q) {
+    float y = c * (s + q.y2) - q.x2;
+    q.x2 = s, q.y2 = y;
+    return y;
+}
+
+// Advances both chains by one sample on bank b. The chains are independent: one section
+// of each per stage keeps both pipelines busy.
+inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
+    if (!plain_input(v) || zero_input(cf.prev)) [[unlikely]]
+        return tick_flushed(cf, b, v);
+    float u = v + kAntiDenormal;
+    float d = cf.prev;
+    cf.prev = u;
+    t_cfsection *sec = cf.bank[b];
+    u = section(kDirect[0], u, sec[0]), d = section(kDelayed[0], d, sec[1]);
+    u = section(kDirect[1], u, sec[2]), d = section(kDelayed[1], d, sec[3]);
+    u = section(kDirect[2], u, sec[4]), d = section(kDelayed[2], d, sec[5]);
+    u = section(kDirect[3], u, sec[6]), d = section(kDelayed[3], d, sec[7]);
+    return {u, d};
 }
 
 // A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
@@ -144,37 +130,85 @@ template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index
 // Block size 1: the bank alternates through x_phase; the block size is not read.
 template <class X, class Outlets> t_int *perform_one(t_int *w) {
     X *x = reinterpret_cast<X *>(w[1]);
-    const t_sample *in = reinterpret_cast<t_sample *>(w[2]);
+    const float v = reinterpret_cast<t_sample *>(w[2])[0];
     Outlets out(w);
     int phase = x->x_phase;
-    out.write(0, cfilters_tick(x->x_cf, phase & 1, in[0]));
+    out.write(0, cfilters_tick(x->x_cf, phase & 1, v));
     x->x_phase = (phase + 1) & 1;
     return w + kBlockArg<Outlets> + 1;
 }
 
+// One chain of one bank for the length of a block: the y2 of its four sections. The x2
+// of section k + 1 is the y2 of section k, so only section 1's x2 is kept apart (by the
+// caller: it is a chain input of two samples before, which the pairs pass along).
+struct Chain {
+    float y[4];
+    // cfilters_tick's four sections with x2 taken from there: the same operations in the
+    // same order, one value fewer to carry per section.
+    float advance(const float (&c)[4], float s, float x2) {
+        float y1 = c[0] * (s + y[0]) - x2;
+        float y2 = c[1] * (y1 + y[1]) - y[0];
+        float y3 = c[2] * (y2 + y[2]) - y[1];
+        float y4 = c[3] * (y3 + y[3]) - y[2];
+        y[0] = y1, y[1] = y2, y[2] = y3, y[3] = y4;
+        return y4;
+    }
+    void load(const t_cfsection *sec) {
+        for (int k = 0; k < 4; k++) y[k] = sec[2 * k].y2;
+    }
+    void store(t_cfsection *sec, float x2) const {
+        for (int k = 0; k < 4; k++) sec[2 * k].x2 = k ? y[k - 1] : x2, sec[2 * k].y2 = y[k];
+    }
+};
+
+// Pairs of samples, bank 0 then bank 1, with the network in 19 locals rather than the
+// record's 33 floats: the four chains' y2 and three inputs. After a pair, section 1's x2
+// is u0 for the direct chain of bank 0 and the delayed chain of bank 1, u1 (which is also
+// prev) for the direct chain of bank 1, and the previous prev for the delayed chain of
+// bank 0. The four chains of a pair are independent and interleave in the pipeline.
+// Exactly cfilters_tick on bank 0 then bank 1 (each section's three operations in the
+// stated order); by the VFP11 model it takes about half the cycles of sample-by-sample
+// code, which spills and copies 45 values a pair. Stops before a sample that would enter
+// as 0 (returning its position; the caller goes on sample by sample) and stores the state.
+template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &out, int n) {
+    int end = 0; // the pairs before the first sample that would enter as 0
+    while (end + 1 < n && plain_input(in[end]) && plain_input(in[end + 1])) end += 2;
+    if (end == 0 || zero_input(cf.prev)) return 0;
+    Chain d0, q0, d1, q1;
+    d0.load(&cf.bank[0][0]), q0.load(&cf.bank[0][1]);
+    d1.load(&cf.bank[1][0]), q1.load(&cf.bank[1][1]);
+    float u0 = in[0] + kAntiDenormal, u1 = in[1] + kAntiDenormal, p = cf.prev;
+    out.write_pair(0, {d0.advance(kDirect, u0, cf.bank[0][0].x2), q0.advance(kDelayed, p, cf.bank[0][1].x2)},
+                   {d1.advance(kDirect, u1, cf.bank[1][0].x2), q1.advance(kDelayed, u0, cf.bank[1][1].x2)});
+    float a = u0, b = p;
+    p = u1;
+    auto step = [&](int i) __attribute__((always_inline)) {
+        const float w0 = in[i] + kAntiDenormal, w1 = in[i + 1] + kAntiDenormal;
+        out.write_pair(i, {d0.advance(kDirect, w0, a), q0.advance(kDelayed, p, b)},
+                       {d1.advance(kDirect, w1, p), q1.advance(kDelayed, w0, a)});
+        a = w0, b = p, p = w1;
+    };
+    int i = 2;
+    for (; i + 10 <= end; i += 10) step(i), step(i + 2), step(i + 4), step(i + 6), step(i + 8);
+    for (; i < end; i += 2) step(i);
+    d0.store(&cf.bank[0][0], a), q0.store(&cf.bank[0][1], b);
+    d1.store(&cf.bank[1][0], p), q1.store(&cf.bank[1][1], a);
+    cf.prev = p;
+    return end;
+}
+
 // Any other block size: pairs of samples on bank 0 then bank 1, the state in locals for
 // the block. An odd block (which Pd does not deliver) ends with one sample on bank 0, so
-// that every outlet sample is still written.
+// that every outlet sample is still written. Sample by sample where an outlet vector is
+// the input shifted (each sample's outlets written before the next is read) and from a
+// sample that enters the chains as 0.
 template <class X, class Outlets> t_int *perform(t_int *w) {
     X *x = reinterpret_cast<X *>(w[1]);
     const t_sample *in = reinterpret_cast<t_sample *>(w[2]);
     Outlets out(w);
     const int n = static_cast<int>(w[kBlockArg<Outlets>]);
-
-    t_cfilters cf;
-    copy_state(cf, x->x_cf);
-
-    int i = 0;
-    if (out.overlap_shifted(in, n)) // each sample's outlets written before the next is read
-        for (; i < n; i++) out.write(i, cfilters_tick(cf, i & 1, in[i]));
-    for (; i + 1 < n; i += 2) {
-        Pair first, second;
-        cfilters_pair(cf, in[i], in[i + 1], first, second);
-        out.write_pair(i, first, second);
-    }
-    if (i < n) out.write(i, cfilters_tick(cf, 0, in[i]));
-
-    copy_state(x->x_cf, cf);
+    int i = out.overlap_shifted(in, n) ? 0 : pairs(x->x_cf, in, out, n);
+    for (; i < n; i++) out.write(i, cfilters_tick(x->x_cf, i & 1, in[i]));
     return w + kBlockArg<Outlets> + 1;
 }
 

@@ -15,6 +15,8 @@ t_class *quorrel_class;
 namespace {
 
 // Each chain output is flushed on its own; the network keeps the raw values.
+constexpr std::uint32_t kExponentTop = tav::kExponentTop;
+
 struct AnalyticPair {
     static constexpr int kCount = 2;
     t_sample *re, *im;
@@ -23,9 +25,15 @@ struct AnalyticPair {
     bool overlap_shifted(const t_sample *in, int n) const {
         return tav::overlap_shifted(in, re, n) || tav::overlap_shifted(in, im, n);
     }
+    // The tiny test and its 0 on the bit pattern, so that no floating-point conditional
+    // waits for the flags: the same value either way.
+    static float flushed(float v) {
+        std::uint32_t b = tav::bits_of(v);
+        return std::bit_cast<float>(b & kExponentTop ? b : 0u);
+    }
     void write(int i, tav::quad::Pair p) {
-        re[i] = tav::is_tiny(p.direct) ? 0.0f : p.direct;
-        im[i] = tav::is_tiny(p.delayed) ? 0.0f : p.delayed;
+        re[i] = flushed(p.direct);
+        im[i] = flushed(p.delayed);
     }
     void write_pair(int i, tav::quad::Pair first, tav::quad::Pair second) {
         write(i, first);
