@@ -121,36 +121,41 @@ inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
     return {u, d};
 }
 
+// Whether all four chain outputs of a pair lie in [2^-63, 2^63): neither tiny nor near
+// overflow when squared. On the magnitude m = bits << 1 that is m - 2^30 < 0x7E000000
+// (unsigned; a tiny m wraps round), and the OR of the four differences is at least each
+// of them: one compare and one branch for the pair.
+inline bool ordinary(Pair first, Pair second) {
+    auto d = [](float v) { return (bits_of(v) << 1) - 0x40000000u; };
+    return (d(first.direct) | d(first.delayed) | d(second.direct) | d(second.delayed)) <
+           0x7E000000u;
+}
+
 // A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
 // from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each,
 // `write_pair(i, first, second)` positions i and i + 1, and `overlap_shifted(in, n)`
 // says whether an outlet vector overlaps the input without being the same vector.
 template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index of n in w
 
-// Block size 1: the bank alternates through x_phase; the block size is not read.
-template <class X, class Outlets> t_int *perform_one(t_int *w) {
-    X *x = reinterpret_cast<X *>(w[1]);
-    const float v = reinterpret_cast<t_sample *>(w[2])[0];
-    Outlets out(w);
-    int phase = x->x_phase;
-    out.write(0, cfilters_tick(x->x_cf, phase & 1, v));
-    x->x_phase = (phase + 1) & 1;
-    return w + kBlockArg<Outlets> + 1;
-}
 
 // One chain of one bank for the length of a block: the y2 of its four sections. The x2
 // of section k + 1 is the y2 of section k, so only section 1's x2 is kept apart (by the
 // caller: it is a chain input of two samples before, which the pairs pass along).
 struct Chain {
     float y[4];
+    float held; // section 3's x2 while its half of the step waits
     // cfilters_tick's four sections with x2 taken from there: the same operations in the
-    // same order, one value fewer to carry per section.
-    float advance(const float (&c)[4], float s, float x2) {
+    // same order, one value fewer to carry per section. Split in halves so that a pair's
+    // sections 3 and 4 can run beside the next pair's sections 1 and 2.
+    void front(const float (&c)[4], float s, float x2) {
         float y1 = c[0] * (s + y[0]) - x2;
         float y2 = c[1] * (y1 + y[1]) - y[0];
-        float y3 = c[2] * (y2 + y[2]) - y[1];
+        held = y[1], y[0] = y1, y[1] = y2;
+    }
+    float back(const float (&c)[4]) {
+        float y3 = c[2] * (y[1] + y[2]) - held;
         float y4 = c[3] * (y3 + y[3]) - y[2];
-        y[0] = y1, y[1] = y2, y[2] = y3, y[3] = y4;
+        y[2] = y3, y[3] = y4;
         return y4;
     }
     void load(const t_cfsection *sec) {
@@ -160,6 +165,42 @@ struct Chain {
         for (int k = 0; k < 4; k++) sec[2 * k].x2 = k ? y[k - 1] : x2, sec[2 * k].y2 = y[k];
     }
 };
+
+// Block size 1 for a sample whose chain inputs are not both nonzero: a routine of its own,
+// so that the usual one saves no registers for a call.
+template <class X, class Outlets> [[gnu::noinline, gnu::cold]] t_int *perform_one_flushed(t_int *w) {
+    X *x = reinterpret_cast<X *>(w[1]);
+    const float v = reinterpret_cast<t_sample *>(w[2])[0];
+    Outlets out(w);
+    int phase = x->x_phase;
+    out.write(0, tick_flushed(x->x_cf, phase & 1, v));
+    x->x_phase = (phase + 1) & 1;
+    return w + kBlockArg<Outlets> + 1;
+}
+
+// Block size 1: the bank alternates through x_phase; the block size is not read. This is
+// cfilters_tick through Chain: the x2 of sections 2 to 4 are not loaded, being the y2
+// before them.
+template <class X, class Outlets> t_int *perform_one(t_int *w) {
+    X *x = reinterpret_cast<X *>(w[1]);
+    const float v = reinterpret_cast<t_sample *>(w[2])[0];
+    t_cfilters &cf = x->x_cf;
+    if (!plain_input(v) || zero_input(cf.prev)) [[unlikely]]
+        return perform_one_flushed<X, Outlets>(w);
+    Outlets out(w);
+    const int phase = x->x_phase;
+    const float u = v + kAntiDenormal, d = cf.prev;
+    t_cfsection *sec = cf.bank[phase & 1];
+    Chain direct, delayed;
+    direct.load(sec), delayed.load(sec + 1);
+    direct.front(kDirect, u, sec[0].x2), delayed.front(kDelayed, d, sec[1].x2);
+    const Pair p{direct.back(kDirect), delayed.back(kDelayed)};
+    direct.store(sec, u), delayed.store(sec + 1, d);
+    cf.prev = u;
+    x->x_phase = (phase + 1) & 1;
+    out.write(0, p);
+    return w + kBlockArg<Outlets> + 1;
+}
 
 // Pairs of samples, bank 0 then bank 1, with the network in 19 locals rather than the
 // record's 33 floats: the four chains' y2 and three inputs. After a pair, section 1's x2
@@ -178,19 +219,25 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
     d0.load(&cf.bank[0][0]), q0.load(&cf.bank[0][1]);
     d1.load(&cf.bank[1][0]), q1.load(&cf.bank[1][1]);
     float u0 = in[0] + kAntiDenormal, u1 = in[1] + kAntiDenormal, p = cf.prev;
-    out.write_pair(0, {d0.advance(kDirect, u0, cf.bank[0][0].x2), q0.advance(kDelayed, p, cf.bank[0][1].x2)},
-                   {d1.advance(kDirect, u1, cf.bank[1][0].x2), q1.advance(kDelayed, u0, cf.bank[1][1].x2)});
+    d0.front(kDirect, u0, cf.bank[0][0].x2), q0.front(kDelayed, p, cf.bank[0][1].x2);
+    d1.front(kDirect, u1, cf.bank[1][0].x2), q1.front(kDelayed, u0, cf.bank[1][1].x2);
     float a = u0, b = p;
     p = u1;
+    auto back = [&](int i) __attribute__((always_inline)) {
+        out.write_pair(i, {d0.back(kDirect), q0.back(kDelayed)}, {d1.back(kDirect), q1.back(kDelayed)});
+    };
+    // Pair i's first halves beside pair i - 2's second halves.
     auto step = [&](int i) __attribute__((always_inline)) {
         const float w0 = in[i] + kAntiDenormal, w1 = in[i + 1] + kAntiDenormal;
-        out.write_pair(i, {d0.advance(kDirect, w0, a), q0.advance(kDelayed, p, b)},
-                       {d1.advance(kDirect, w1, p), q1.advance(kDelayed, w0, a)});
+        back(i - 2);
+        d0.front(kDirect, w0, a), q0.front(kDelayed, p, b);
+        d1.front(kDirect, w1, p), q1.front(kDelayed, w0, a);
         a = w0, b = p, p = w1;
     };
     int i = 2;
     for (; i + 10 <= end; i += 10) step(i), step(i + 2), step(i + 4), step(i + 6), step(i + 8);
     for (; i < end; i += 2) step(i);
+    back(end - 2);
     d0.store(&cf.bank[0][0], a), q0.store(&cf.bank[0][1], b);
     d1.store(&cf.bank[1][0], p), q1.store(&cf.bank[1][1], a);
     cf.prev = p;
