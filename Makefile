@@ -3,16 +3,19 @@
 # your own file), `make plots` measures the classes and draws docs/*.png, `make package`
 # builds the deken archive, `make install` copies the library into Pd's user externals
 # folder. `make arm` cross-builds the plug-ins for 32-bit ARM boards into
-# build-arm/tavrelle/, `make check-arm` tests them under qemu-arm.
+# build-arm/tavrelle/, `make check-arm` tests them under qemu-arm; `make arm64` and
+# `make check-arm64` do the same for 64-bit ARM boards (build-arm64/, qemu-aarch64).
+# Every build makes plug-ins for Pd with single- and with double-precision samples.
 # `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
 # bench-smoke`: the same steps on a tiny setting, for CI).
 
-PDLIBDIR ?= $(HOME)/Documents/Pd/externals/tavrelle
+# Pd searches ~/.local/lib/pd/extra by default on Linux.
+PDLIBDIR ?= $(HOME)/.local/lib/pd/extra/tavrelle
 STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install deps demo plots package clean arm check-arm bench bench-smoke
+.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 bench bench-smoke
 
 all: build
 
@@ -25,17 +28,21 @@ build:
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
-# The tests also build the deken archive.
+# The tests (built here, not by a plain `make`) also build the deken archive. The tests
+# inside Pd run in the system's Pd 0.53 there, then in Pd 0.55 with single- and with
+# double-precision samples.
 check: build
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
+	@cmake --build --preset default --target tests/all
 	@ctest --preset default
+	@scripts/pd-tests.sh $(STAGE) 0.55 0.55-64
 
 # The test host's tests once more with every plug-in and test built with clang's
 # AddressSanitizer and UndefinedBehaviorSanitizer (into build-asan).
 check-asan:
 	@scripts/deps.sh check base sanitizers 2>/dev/null || scripts/deps.sh install base sanitizers
 	@cmake --preset asan >/dev/null
-	@cmake --build --preset asan
+	@cmake --build --preset asan --target all tests/all
 	@ctest --preset asan
 
 # The fuzz target over every class for FUZZ_SECONDS (clang, sanitizers; into build-fuzz).
@@ -49,15 +56,20 @@ fuzz:
 # once in valgrind's memcheck; the first also runs in make check.
 load: build
 	@scripts/deps.sh check base load 2>/dev/null || scripts/deps.sh install base load
+	@cmake --build --preset default --target tests/load/all
 	@TAVRELLE_LOAD_VALGRIND=1 ctest --preset default -R LoadInPd
 
 install: build
+	@$(MAKE) --no-print-directory install-files
+
+# The copy alone, from the staged library (the tests install into a scratch HOME).
+install-files:
 	mkdir -p "$(PDLIBDIR)"
-	cp -R $(STAGE)/. "$(PDLIBDIR)/"
+	cp -R "$(STAGE)/." "$(PDLIBDIR)/"
 	@echo "installed into $(PDLIBDIR)"
 
 demo: build
-	@scripts/demo.sh $(IN)
+	@scripts/demo.sh $(if $(IN),"$(IN)")
 
 plots: build
 	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
@@ -74,26 +86,44 @@ arm:
 	@cmake --build --preset arm
 
 # First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
-# the x86-64 test host (one folder holds both builds, as an installed library may); then
-# the ARM build's own tests: the instruction checks, and the test host and Debian's armhf
-# Pd under qemu-arm.
-ARM_PD := qemu-arm $(CURDIR)/build-arm/pd-armhf/usr/bin/puredata
+# the x86-64 test host (one folder holds both builds, as an installed library may), in
+# Debian's armhf Pd 0.53 and 0.55 and the double-precision 0.55; then the self-test patch
+# in that folder; then the ARM build's own tests: the instruction checks, and the test
+# host and Pd 0.53 under qemu-arm.
 check-arm: arm build
-	@scripts/pd-armhf.sh build-arm/pd-armhf
+	@cmake --build --preset arm --target tests/all
+	@cmake --build --preset default --target tests/pd/all
 	@rm -rf build-arm/shared && mkdir -p build-arm/shared
 	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
-	@echo "Pd on ARM against the x86-64 test host:"
-	@TAVRELLE_PLUGIN_DIR=$(CURDIR)/build-arm/shared TAVRELLE_PD="$(ARM_PD)" \
-	    build/tests/pd/pd_tests --gtest_brief=1
+	@scripts/pd-tests.sh build-arm/shared 0.53-armhf 0.55-armhf 0.55-armhf-64
+	@echo "The self-test in Pd 0.53 on ARM:"
+	@TAVRELLE_PD="$$(scripts/pds.sh 0.53-armhf)" sh tests/lib/selftest.sh build-arm/shared && echo passed
 	@ctest --preset arm
+
+# ARMv8-A: <class>.l_arm64, which Pd on 64-bit ARM tries first, and the double-precision
+# <class>.linux-arm64-64.so.
+arm64:
+	@scripts/deps.sh check arm64 2>/dev/null || scripts/deps.sh install arm64
+	@cmake --preset arm64 >/dev/null
+	@cmake --build --preset arm64
+
+# As check-arm, with Debian's arm64 Pds under qemu-aarch64 (the build's own tests in Pd 0.55).
+check-arm64: arm64 build
+	@cmake --build --preset arm64 --target tests/all
+	@cmake --build --preset default --target tests/pd/all
+	@rm -rf build-arm64/shared && mkdir -p build-arm64/shared
+	@cp -R $(STAGE)/. build-arm64/tavrelle/. build-arm64/shared/
+	@scripts/pd-tests.sh build-arm64/shared 0.53-arm64 0.55-arm64 0.55-arm64-64
+	@ctest --preset arm64
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build
-	@$(MAKE) --no-print-directory arm || echo "bench: no ARM build, its figures are left out"
+	@($(MAKE) --no-print-directory arm && cmake --build --preset arm --target bench/all) || \
+	    echo "bench: no ARM build, its figures are left out"
 	@scripts/deps.sh check bench 2>/dev/null || scripts/deps.sh install bench
 	@cmake --preset default >/dev/null
-	@cmake --build --preset default
+	@cmake --build --preset default --target all bench/all
 	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
-	rm -rf build build-arm build-asan build-fuzz
+	rm -rf build build-arm build-arm64 build-asan build-fuzz build-pds

@@ -1,11 +1,16 @@
 // tavrelle_count <class> <block> <blocks>
 // tavrelle_count --table: the benchmark's rows of the built classes, as JSON.
+// tavrelle_count --denormals <class> <rate> <block> <seconds>: one second of full-scale
+//   noise, then silence for the given time, at that rate and block size, with the FPU's
+//   flushing off; prints whether any of it raised a subnormal flag (x86: underflow or
+//   denormal operand; ARM: the FPSCR's UFC or IDC).
 // Runs one object of the class for a second of its input to warm it, then for <blocks>
 // more blocks, for instruction counters to watch: under callgrind only the second part
 // is instrumented (run with --instr-atstart=no); under qemu-arm with an instruction
 // counting plug-in the caller takes the difference of two runs. Prints where the plug-in
 // and its perform routine were loaded.
 #include "driver.h"
+#include "signals.h"
 
 #include <dlfcn.h>
 
@@ -47,9 +52,24 @@ void print_table() {
     std::printf("%s\n]\n", rows.empty() ? "[" : rows.c_str());
 }
 
+// The whole road from loud input to settled silence, the flags cleared before it.
+int denormals(const char *cls, float rate, int n, double seconds) {
+    bench::Driver d(bench::row_of(cls), n, rate);
+    std::vector<float> loud = sig::noise(static_cast<int>(rate) / n * n + n, 1.0f, 99u);
+    const std::vector<float> zeros(n, 0.0f);
+    const long blocks = static_cast<long>(seconds * rate / n) + 1;
+    host::clear_subnormal_flags();
+    d.play(loud);
+    for (long b = 0; b < blocks; b++) d.block(zeros.data());
+    std::printf("subnormal_flags %d\n", host::subnormal_flags_raised() ? 1 : 0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 6 && std::string(argv[1]) == "--denormals")
+        return denormals(argv[2], static_cast<float>(std::atof(argv[3])), std::atoi(argv[4]), std::atof(argv[5]));
     if (argc == 2 && std::string(argv[1]) == "--table") {
         print_table();
         return 0;

@@ -8,13 +8,13 @@
 
 namespace bench {
 
-Driver::Driver(const Row &row, int block) : obj_(row.cls), n_(block) {
+Driver::Driver(const Row &row, int block, float rate) : obj_(row.cls), n_(block) {
     for (const Setting &s : row.settings)
         if (!obj_.message(s.selector, {s.value})) {
             std::fprintf(stderr, "bench: %s refuses \"%s\"\n", row.cls, s.selector);
             std::exit(2);
         }
-    obj_.dsp(kRate, block);
+    obj_.dsp(rate, block);
     chain_ = obj_.pd_chain();
     for (std::size_t i = 0; i < chain_.size(); i++)
         if (chain_[i] == reinterpret_cast<t_int>(obj_.in())) in_slots_.push_back(i);

@@ -16,7 +16,7 @@ constexpr float kRate = 44100.0f;
 
 class Driver {
   public:
-    Driver(const Row &row, int block);
+    Driver(const Row &row, int block, float rate = kRate);
 
     int block_size() const { return n_; }
 

@@ -84,6 +84,23 @@ def google_benchmark(build, smoke):
     return best, data['context']
 
 
+# ---- subnormal flags over whole decays --------------------------------------------
+
+DENORMAL_CASES = [(8000, 64), (8000, 4096), (96000, 64), (96000, 4096)]
+
+
+def denormal_flags(prefix, count, rows, smoke):
+    """Per class and case: whether one second of full-scale noise and the silence after it
+    (20 s of audio), with the FPU's flushing off, raised a subnormal flag."""
+    flags = {}
+    for r in rows:
+        for rate, n in DENORMAL_CASES:
+            out = run(prefix + [count, '--denormals', r['class'], str(rate), str(n),
+                                '0.05' if smoke else '20']).stdout
+            flags[(r['class'], rate, n)] = int(re.search(r'subnormal_flags (\d)', out).group(1))
+    return flags
+
+
 # ---- callgrind --------------------------------------------------------------------
 
 def callgrind(build, cls, n, smoke):
@@ -439,7 +456,27 @@ def fmt(v, digits=1):
     return '—' if v is None else ('{:,.%df}' % digits).format(v)
 
 
-def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None):
+def real_boards(w):
+    """Figures board owners measured with the self-test, kept in bench/boards.json: a list
+    of {"board", "system", "pd", "command", "output"}, output being the self-test's lines."""
+    w('## Measured on real boards')
+    w('')
+    w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
+      'their owners sent it: the timing table is each class\'s CPU time per instance as a '
+      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+    w('')
+    with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
+        boards = json.load(f)
+    if not boards:
+        w('None reported yet.')
+    for b in boards:
+        w('### %s, %s, %s' % (b['board'], b['system'], b['pd']))
+        w('')
+        w('```sh\n%s\n```\n\n```\n%s\n```' % (b['command'], b['output'].strip()))
+    w('')
+
+
+def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None, denormals=None):
     cpu, cores, system, gcc, pdver = machine()
     out = []
     w = out.append
@@ -481,7 +518,7 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
       '64: more noise (loud), or silence while the state decays (decay). Twenty seconds '
       'take a comb bank at feedback 0.84 from full scale below the smallest normal float '
       'had the input offset not kept it there. Flags: whether any floating-point operation '
-      'in the second half of the stretch, once the state has settled, raised the underflow '
+      'in the whole stretch, from the loud input to settled silence, raised the underflow '
       'or the denormal-operand flag (0: no subnormal number was produced or consumed).' % ('a short stretch' if smoke else '20 s'))
     w('')
     table_head(w, 'Class', 'Loud ns/sample', 'Decay ns/sample', 'Decay / loud', 'Subnormal flags',
@@ -495,6 +532,25 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
         w('| `%s` | %s | %s | %.3f | %d / %d | %s |' % (
             r['class'], fmt(loud[0], 2), fmt(dec[0], 2), ratio, loud[1], dec[1],
             'yes' if ratio <= 1.10 else 'no'))
+    if denormals:
+        w('')
+        w('Over the whole decay, at the rates and block sizes where a state decays furthest '
+          'inside one block: one second of full-scale noise, then %s of silence, with the '
+          'FPU\'s flushing off (as the test host and any host built without fast-math run; Pd '
+          'itself flushes). 0: no floating-point operation raised a subnormal flag (x86-64: '
+          'underflow or denormal operand in the MXCSR; the ARM build under qemu-arm: the '
+          'FPSCR\'s cumulative UFC or IDC); **1**: one did.' % ('a short stretch' if smoke else '20 s'))
+        w('')
+        cols = ['%s kHz, %d' % (('%g' % (rate / 1000.0)), n) for rate, n in DENORMAL_CASES]
+        platforms = [p for p in ('x86-64', 'ARM') if p in denormals]
+        table_head(w, 'Class', *['%s: %s' % (p, c) for p in platforms for c in cols])
+        for r in rows:
+            cells = []
+            for p in platforms:
+                for rate, n in DENORMAL_CASES:
+                    v = denormals[p].get((r['class'], rate, n))
+                    cells.append('—' if v is None else ('**1**' if v else '0'))
+            w('| `%s` | %s |' % (r['class'], ' | '.join(cells)))
     w('')
     w('## ARMv6 build (ARM1176, VFP11)')
     w('')
@@ -572,6 +628,7 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
                     pair(arm_then.get('instructions'), arm_now.get('instructions')),
                     pair(arm_then.get('cycles'), arm_now.get('cycles'))))
     w('')
+    real_boards(w)
     w('## Notes: the floors')
     w('')
     for r in rows:
@@ -606,6 +663,9 @@ def main():
             log('callgrind:', r['class'], 'block', n)
             counts[(r['class'], n)] = callgrind(args.build, r['class'], n, args.smoke)
 
+    log('subnormal flags over whole decays (x86-64)')
+    denormals = {'x86-64': denormal_flags([], os.path.join(args.build, 'bench', 'tavrelle_count'),
+                                          rows, args.smoke)}
     arm = None
     arm_count = os.path.join(args.arm_build, 'bench', 'tavrelle_count')
     missing = [what for what, ok in (
@@ -619,6 +679,8 @@ def main():
     else:
         with tempfile.TemporaryDirectory() as d:
             tool = Arm(args.arm_build, args.tools, d)
+            log('subnormal flags over whole decays (ARM under qemu-arm)')
+            denormals['ARM'] = denormal_flags(list(QEMU), arm_count, rows, args.smoke)
             arm = {}
             for r in rows:
                 for n in r['blocks']:
@@ -631,11 +693,12 @@ def main():
         pd, pd_setting = pure_data(rows, os.path.join(args.build, 'tavrelle'), args.smoke)
     results = {'counts': {'%s/%d' % k: v for k, v in counts.items()},
                'arm': {'%s/%d' % k: v for k, v in arm.items()} if isinstance(arm, dict) else {},
-               'time': {k: v[0] for k, v in gbench.items()}}
+               'time': {k: v[0] for k, v in gbench.items()},
+               'denormals': {p: {'%s/%d/%d' % k: v for k, v in d.items()} for p, d in denormals.items()}}
     baseline = None
     if os.path.exists(args.baseline):
         baseline = json.load(open(args.baseline))
-    text = report(rows, gbench, context, counts, arm, pd, pd_setting, args.smoke, baseline)
+    text = report(rows, gbench, context, counts, arm, pd, pd_setting, args.smoke, baseline, denormals)
     os.makedirs(os.path.dirname(out), exist_ok=True)
     open(out, 'w').write(text)
     json.dump(results, open(os.path.join(args.build, 'bench', 'results.json'), 'w'), indent=1)

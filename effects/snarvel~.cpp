@@ -4,6 +4,7 @@
 // "noisegate" moves the quantiser within one code step; at mix 0 the input passes as is.
 #include "tavrelle.h"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -70,7 +71,7 @@ static void *snarvel_new() {
 }
 
 // A negative mix also clears the high-pass; mix 0 only pauses it.
-static void snarvel_mix(t_snarvel *x, t_floatarg a) {
+static void snarvel_mix(t_snarvel *x, float a) {
     if (tav::is_nan(a)) return;
     if (a < 0.0f) {
         x->x_wet = 0.0f;
@@ -80,35 +81,60 @@ static void snarvel_mix(t_snarvel *x, t_floatarg a) {
         x->x_wet = kWetPerMix;
         x->x_dry = 0.0f;
     } else {
-        x->x_wet = a * kWetPerMix;
+        // A setting or a gain below 2^-126 is the zero that Pd's flushing FPU makes of it.
+        a = tav::ftz::flush(a);
+        x->x_wet = tav::ftz::flush(a * kWetPerMix);
         x->x_dry = 1.0f - a;
     }
 }
 
-static void snarvel_noisegate(t_snarvel *x, t_floatarg a) {
+static void snarvel_noisegate(t_snarvel *x, float a) {
     if (tav::is_nan(a)) return;
     x->x_offset = tav::unit_map(a, kSilentOffset, kSilentOffset + 1.0f,
                                 [](float v) { return kSilentOffset + v; });
 }
 
+// One sample over the arithmetic A, its code q given: the high-pass takes the wet code in,
+// the output adds the dry path.
+template <class A>
+static inline float snarvel_step(float &y, float s, std::int32_t q, float coef, float wet, float dry) {
+    float next = A::add(A::mul(coef, y), A::mul(wet, centred(q)));
+    float o = A::sub(A::add(next, A::mul(dry, s)), y);
+    y = next;
+    return o;
+}
+
+// The thresholds of the fast path (see snarvel_perform), as tav::ftz::order_key gives them.
+constexpr std::uint32_t kStateFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u - 1u;
+constexpr std::uint32_t kInputFrom = std::bit_cast<std::uint32_t>(0x1p-76f) * 2u - 1u;
+constexpr float kWetFrom = 0x1p-48f, kPoleFrom = 0x1p-8f;
+
 static t_int *snarvel_perform(t_int *w) {
     auto [x, in, out, n] = tav::unpack<t_snarvel>(w);
     const float wet = x->x_wet;
     if (wet == 0.0f) {
-        // When Pd hands one vector for both, the output already is the input.
-        if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
+        tav::pass_through(in, out, n);
         return w + 5;
     }
     const float dry = x->x_dry;
     const float offset = x->x_offset;
     const float coef = x->x_coef;
     float y = x->x_state;
-    // The high-pass: the wet code in, the output with the dry path added.
-    auto step = [&](float s, std::int32_t q) {
-        float next = coef * y + wet * centred(q);
-        float o = (next + dry * s) - y;
-        y = next;
-        return o;
+    // No step can come below 2^-126 while the wet gain is at least 2^-48, the pole 0 or at
+    // least 2^-8 in magnitude (every rate above 253 Hz) and, at the start of a group, the
+    // state and the group's inputs are each zero or at least 2^-66 and 2^-76: over four
+    // samples the state then stays above 2^-91 (it decays by the pole at most, and where
+    // the wet code cancels it, it keeps the grid of the wet gain), and the dry input above
+    // 2^-100 (the dry gain is 0 or at least 2^-24). A test per group of four; a group that
+    // fails it (the end of a long decay at a low rate, inputs near 2^-126) takes the
+    // flushing steps, which give what Pd's flushing FPU gives.
+    const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom);
+    using tav::ftz::order_key;
+    auto flushing = [&, in = in, out = out](int from, int to) {
+        for (int i = from; i < to; i++) {
+            float s = in[i];
+            out[i] = snarvel_step<tav::ftz::Flushing>(y, s, saturating_int32(codes(offset, s)), coef, wet, dry);
+        }
     };
     // Four samples at a time: their codes are independent and their conversions overlap;
     // only the high-pass's state passes from one to the next.
@@ -117,8 +143,15 @@ static t_int *snarvel_perform(t_int *w) {
     for (; i + S <= n; i += S) {
         float s[S], u[S];
         std::int32_t q[S];
+        bool clear = usual & (order_key(y) >= kStateFrom);
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) s[j] = in[i + j], u[j] = codes(offset, s[j]);
+        for (int j = 0; j < S; j++) s[j] = in[i + j], clear &= order_key(s[j]) >= kInputFrom;
+        if (!clear) [[unlikely]] {
+            flushing(i, i + S);
+            continue;
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < S; j++) u[j] = codes(offset, s[j]);
         if (plainly_in_range(u)) [[likely]] {
 #pragma GCC unroll 4
             for (int j = 0; j < S; j++) q[j] = static_cast<std::int32_t>(u[j]);
@@ -127,24 +160,28 @@ static t_int *snarvel_perform(t_int *w) {
             for (int j = 0; j < S; j++) q[j] = saturating_int32(u[j]);
         }
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) out[i + j] = step(s[j], q[j]);
+        for (int j = 0; j < S; j++) out[i + j] = snarvel_step<tav::ftz::Plain>(y, s[j], q[j], coef, wet, dry);
     }
-    for (; i < n; i++) out[i] = step(in[i], saturating_int32(codes(offset, in[i])));
+    flushing(i, n);
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }
 
+// Below about 125.7 Hz the pole 1 - 251.32742 / r reaches -1 and beyond, where the
+// high-pass would ring up without end; there the pole is 0, which leaves the plain first
+// difference of the wet code: still DC-blocking, and stable at any rate.
 static void snarvel_dsp(t_snarvel *x, t_signal **sp) {
     tav::add_perform(snarvel_perform, x, sp);
     x->x_state = 0.0f;
-    x->x_coef = 1.0f - kPoleDistance / sp[0]->s_sr;
+    x->x_coef = 1.0f - kPoleDistance / static_cast<float>(sp[0]->s_sr);
+    if (!(x->x_coef > -1.0f)) x->x_coef = 0.0f;
 }
 
 TAVRELLE_EXPORT void snarvel_tilde_setup() {
     snarvel_class = class_new(gensym("snarvel~"), (t_newmethod)snarvel_new, nullptr, sizeof(t_snarvel), 0, A_NULL);
     tav::add_main_signal_inlet<t_snarvel>(snarvel_class);
     tav::add_dsp_method(snarvel_class, (t_method)snarvel_dsp);
-    tav::add_float_method(snarvel_class, (t_method)snarvel_mix, "mix");
-    tav::add_float_method(snarvel_class, (t_method)snarvel_noisegate, "noisegate");
+    tav::add_float_method<snarvel_mix>(snarvel_class, "mix");
+    tav::add_float_method<snarvel_noisegate>(snarvel_class, "noisegate");
     post("[snarvel~] version 1.0 by Tavrelle");
 }

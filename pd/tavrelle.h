@@ -7,22 +7,31 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <type_traits>
 
 // The only symbols a plug-in shows the host; everything else is hidden.
 #define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
 
-// An object record is allocated zero-filled by Pd and never constructed by C++.
+// An object record is allocated zero-filled by Pd and never constructed by C++. x_f, Pd's
+// float, follows t_object at the first place its alignment allows.
 #define TAVRELLE_RECORD(X)                                                                         \
     static_assert(std::is_standard_layout_v<X> && std::is_trivially_default_constructible_v<X>,   \
                   #X " must be a plain record");                                                   \
-    static_assert(offsetof(X, x_obj) == 0 && offsetof(X, x_f) == sizeof(t_object),                 \
+    static_assert(offsetof(X, x_obj) == 0 && offsetof(X, x_f) == tav::kMainFloatOffset,            \
                   #X " must start with t_object and x_f")
 
 namespace tav {
 
-static_assert(sizeof(t_sample) == 4 && sizeof(t_float) == 4, "single-precision Pd required");
+// Pd with single-precision samples, or with double-precision ones (PD_FLOATSIZE=64). The
+// classes compute in single precision either way: a sample is narrowed to a float as it is
+// read and the result widened as it is written, and so is every float argument.
+static_assert((sizeof(t_float) == 4 || sizeof(t_float) == 8) && sizeof(t_sample) == sizeof(t_float),
+              "Pd with single- or double-precision samples required");
+
+constexpr std::size_t kMainFloatOffset =
+    (sizeof(t_object) + alignof(t_float) - 1) / alignof(t_float) * alignof(t_float);
 
 // The small constant added to inputs so that recursive state never becomes subnormal.
 constexpr float kAntiDenormal = 1e-21f;
@@ -42,6 +51,64 @@ inline bool is_tiny_or_huge(float f) {
     std::uint32_t top = bits_of(f) & kExponentTop;
     return top == 0 || top == kExponentTop;
 }
+
+// Flush-to-zero arithmetic. Pd runs with the FPU flushing results below 2^-126 to zero
+// (FTZ/DAZ on x86, FZ on ARM); a host that does not flush would compute subnormals there,
+// slowly (on the ARM11 each one traps to the kernel) and with other bits. Where a class's
+// arithmetic could come that low, it uses these steps, which give what the flushing FPU
+// gives (a result below 2^-126 in magnitude becomes a zero of its sign, the decision taken
+// on the rounded result as x86 takes it) without ever forming a subnormal: a product or a
+// sum that could land that low is formed 2^64 higher, where it rounds the same way, and
+// scaled back only when it is normal.
+namespace ftz {
+
+constexpr float kUp = 0x1p64f, kDown = 0x1p-64f, kSmallestScaled = 0x1p-62f;
+
+inline int exponent_field(float v) { return static_cast<int>((bits_of(v) >> 23) & 0xFFu); }
+inline float zero_signed_as(float v) { return std::bit_cast<float>(bits_of(v) & 0x80000000u); }
+inline float scaled_down(float s) {
+    return (bits_of(s) & 0x7FFFFFFFu) < bits_of(kSmallestScaled) ? zero_signed_as(s) : s * kDown;
+}
+
+// A setting or rate-derived value as the flushing FPU leaves it.
+inline float flush(float v) { return exponent_field(v) == 0 ? zero_signed_as(v) : v; }
+
+inline float mul(float a, float b) {
+    const int ea = exponent_field(a), eb = exponent_field(b);
+    if (ea == 0 || eb == 0 || ea + eb >= 128) return a * b; // a zero, or at least 2^-126
+    if (ea + eb < 64) return zero_signed_as(std::bit_cast<float>(bits_of(a) ^ bits_of(b)));
+    return scaled_down(ea < eb ? (a * kUp) * b : a * (b * kUp)); // the smaller one scaled
+}
+
+// A sum lands below 2^-126 only when both terms are below 2^-101.
+inline float add(float a, float b) {
+    if (exponent_field(a) >= 26 || exponent_field(b) >= 26) return a + b;
+    return scaled_down(a * kUp + b * kUp);
+}
+inline float sub(float a, float b) { return add(a, -b); }
+
+// The two kinds of arithmetic a kernel can be written over: the FPU's own, for the common
+// case where nothing can come near 2^-126, and the flushing steps above.
+struct Plain {
+    static float mul(float a, float b) { return a * b; }
+    static float add(float a, float b) { return a + b; }
+    static float sub(float a, float b) { return a - b; }
+};
+struct Flushing {
+    static float mul(float a, float b) { return ftz::mul(a, b); }
+    static float add(float a, float b) { return ftz::add(a, b); }
+    static float sub(float a, float b) { return ftz::sub(a, b); }
+};
+
+// Zero, or at least `floor` in magnitude (a power of two), as one unsigned comparison:
+// doubling drops the sign, and the minus one sends both zeros to the top.
+inline std::uint32_t order_key(float v) { return (bits_of(v) << 1) - 1u; }
+inline bool zero_or_at_least(float v, std::uint32_t floor_key) { return order_key(v) >= floor_key; }
+
+// 2^e as a float, for e from -126 to 127.
+inline float power_of_two(int e) { return std::bit_cast<float>(static_cast<std::uint32_t>(e + 127) << 23); }
+
+} // namespace ftz
 
 // A control argument that is not a number is ignored, so the setting stays as it was.
 inline bool is_nan(float f) { return f != f; }
@@ -71,8 +138,15 @@ inline void add_dsp_method(t_class *c, t_method dsp) {
     class_addmethod(c, dsp, gensym("dsp"), A_CANT, A_NULL);
 }
 
-inline void add_float_method(t_class *c, t_method m, const char *selector) {
-    class_addmethod(c, m, gensym(selector), A_FLOAT, A_NULL);
+// A method taking one float: Pd calls it with a t_floatarg, which reaches the method
+// narrowed to a float.
+template <class X> X *record_of(void (*)(X *, float));
+template <auto Method> void float_method(decltype(record_of(Method)) x, t_floatarg a) {
+    Method(x, static_cast<float>(a));
+}
+template <auto Method> inline void add_float_method(t_class *c, const char *selector) {
+    class_addmethod(c, reinterpret_cast<t_method>(float_method<Method>), gensym(selector), A_FLOAT,
+                    A_NULL);
 }
 
 inline void add_plain_method(t_class *c, t_method m, const char *selector) {
@@ -101,6 +175,16 @@ inline bool overlap_shifted(const t_sample *a, const t_sample *b, int n) {
     auto pa = reinterpret_cast<std::uintptr_t>(a), pb = reinterpret_cast<std::uintptr_t>(b);
     const std::uintptr_t bytes = static_cast<std::uintptr_t>(n) * sizeof(t_sample);
     return pa != pb && pa < pb + bytes && pb < pa + bytes;
+}
+
+// The output is the input: copied where they are two vectors, and in double precision
+// narrowed to a float and widened again, as every output sample is.
+inline void pass_through(const t_sample *in, t_sample *out, int n) {
+    if constexpr (sizeof(t_sample) == sizeof(float)) {
+        if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
+    } else {
+        for (int i = 0; i < n; i++) out[i] = static_cast<float>(in[i]);
+    }
 }
 
 // The arguments of a one-in, one-out perform routine.

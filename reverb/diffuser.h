@@ -39,7 +39,7 @@ template <class X> struct Chain {
     template <int S> [[gnu::always_inline]] void steps(const t_sample *in, t_sample *out) {
         float u[S], delayed[4][S], write[4][S];
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) u[j] = is_huge(in[j]) ? kAntiDenormal : in[j] + kAntiDenormal;
+        for (int j = 0; j < S; j++) u[j] = is_huge(in[j]) ? kAntiDenormal : float(in[j]) + kAntiDenormal;
 #pragma GCC unroll 4
         for (int k = 0; k < 4; k++)
 #pragma GCC unroll 4

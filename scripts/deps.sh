@@ -14,12 +14,16 @@ for g in $groups; do
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     load) packages="$packages valgrind" ;;
     plots) packages="$packages gnuplot-nox" ;;
-    package) packages="$packages zip unzip" ;;
+    package) packages="$packages zip unzip deken" ;;
     # The cross build for 32-bit ARM and the tests under qemu-arm: Debian's armhf
     # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.
     arm) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
         libsndfile1-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
+    # The same for 64-bit ARM and qemu-aarch64.
+    arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
+        g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
+        libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -34,8 +38,10 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing:$missing"
-case $missing in *:armhf*)
-    dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf ;;
-esac
+for arch in armhf arm64; do
+    case $missing in *:$arch*)
+        dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;
+    esac
+done
 apt-get update -qq
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null

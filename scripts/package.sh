@@ -1,30 +1,96 @@
 #!/bin/bash
-# package.sh: builds the deken archive of the staged library, build/tavrelle[v1.0](Linux-amd64-32).dek
-# (a ZIP holding the single folder tavrelle/), with its .dek.sha256 and the .dek.txt
-# object list made from the help patches' descriptions. When the ARM build exists
-# (build-arm/tavrelle/*.l_arm) its plug-ins join the same folder and the archive is
-# named for both platforms.
+# package.sh [--all]: builds the deken archive build/tavrelle[v1.0](<platform>)....dek (a
+# ZIP holding the single folder tavrelle/) with its .dek.sha256 and the .dek.txt object
+# list made from the help patches' descriptions. It holds what a patcher needs: the
+# plug-ins of every build there is (build/, build-arm/, build-arm64/; with --all each
+# must be there), the help patches, the meta patch, the examples without the demo's
+# rendering plumbing, the licence and a short README. Before it names the archive, it
+# reads every plug-in as deken does (ELF machine, the ARM architecture attribute, and
+# class_new or class_new64 for the float size) and fails unless each is of the machine
+# and float size its file name says; the archive's name lists exactly what it found.
+# A Sources archive of the repository's committed files goes beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(tavrelle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 work=build/package
 rm -rf "$work"
-mkdir -p "$work"
-cp -R build/tavrelle "$work/tavrelle"
-platforms="(Linux-amd64-32)"
-if compgen -G "build-arm/tavrelle/*.l_arm" > /dev/null; then
-    cp build-arm/tavrelle/*.l_arm "$work/tavrelle/"
-    platforms="$platforms(Linux-armv6-32)"
-fi
-name="tavrelle[v$version]$platforms.dek"
-rm -f build/tavrelle\[v*.dek*
+mkdir -p "$work/tavrelle/examples"
+lib=$work/tavrelle
+
+cp build/tavrelle/*-help.pd build/tavrelle/tavrelle-meta.pd LICENSE "$lib/"
+cp docs/package-README.md "$lib/README.md"
+for patch in build/tavrelle/examples/*.pd; do
+    case $(basename "$patch") in *-render.pd | tav.render~.pd | tav.record~.pd) continue ;; esac
+    cp "$patch" "$lib/examples/"
+done
+
+# The plug-in file names Pd looks for, each with the platform it must hold.
+declare -A platform_of=([.pd_linux]=amd64-32 [.linux-amd64-64.so]=amd64-64 [.l_arm]=armv6-32
+    [.linux-armv6-64.so]=armv6-64 [.linux-armv7-64.so]=armv6-64 [.l_arm64]=arm64-32
+    [.linux-arm64-64.so]=arm64-64)
+for build in build build-arm build-arm64; do
+    found=$(compgen -G "$build/tavrelle/*~.[pl]*" || true)
+    if [ -z "$found" ]; then
+        [ "${1:-}" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
+        continue
+    fi
+    for extension in "${!platform_of[@]}"; do
+        compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+    done
+done
+
+# The machine and float size of a plug-in, read from the file.
+detect() {
+    local header machine cpu size
+    header=$(readelf -h "$1")
+    machine=$(sed -n 's/^ *Machine: *//p' <<< "$header")
+    case $machine in
+    *X86-64*) cpu=amd64 ;;
+    *AArch64*) cpu=arm64 ;;
+    ARM) cpu=$(readelf -A "$1" | sed -n 's/^ *Tag_CPU_arch: v\([0-9]*\).*/armv\1/p') ;;
+    *) cpu=unknown ;;
+    esac
+    size=$(readelf --dyn-syms -W "$1" | awk '$7 == "UND" {print $8}' | sed 's/@.*//' |
+        sed -n 's/^class_new$/32/p; s/^class_new64$/64/p' | sort -u | tr '\n' ' ')
+    echo "$cpu-${size% }"
+}
+
+platforms=""
+status=0
+for plugin in "$lib"/*~.*; do
+    case $plugin in *-help.pd) continue ;; esac
+    file=$(basename "$plugin")
+    extension=.${file#*~.}
+    want=${platform_of[$extension]:-}
+    got=$(detect "$plugin")
+    if [ "$got" != "$want" ]; then
+        echo "package.sh: $file holds Linux-$got, its name says Linux-${want:-nothing Pd loads}" >&2
+        status=1
+    fi
+    platforms="$platforms $got"
+done
+[ $status -eq 0 ] || exit 1
+order="amd64-32 armv6-32 arm64-32 amd64-64 armv6-64 arm64-64"
+name="tavrelle[v$version]"
+for p in $order; do
+    [[ " $platforms " == *" $p "* ]] && name="$name(Linux-$p)"
+done
+name="$name.dek"
+
+rm -f build/tavrelle\[v*.dek* build/tavrelle\[v*\]\(Sources\).*
 (cd "$work" && zip -qrX "../$name" tavrelle)
 (cd build && sha256sum "$name" | cut -d' ' -f1 > "$name.sha256")
 # One line per class: its name, a tab and the DESCRIPTION of its [pd META].
-for help in build/tavrelle/*-help.pd; do
+for help in "$lib"/*-help.pd; do
     class=$(basename "$help" -help.pd)
     description=$(tr '\n' ' ' < "$help" | grep -o '#X text [0-9]* [0-9]* DESCRIPTION [^;]*' |
         sed 's/^#X text [0-9]* [0-9]* DESCRIPTION //; s/, f [0-9]*$//; s/ \\,/,/g')
     printf '%s\t%s\n' "$class" "$description"
 done > "build/$name.txt"
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -c '_linux$\|\.l_arm$') plug-ins, $(wc -l < "build/$name.txt") objects listed"
+
+sources="tavrelle[v$version](Sources).dek"
+git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
+(cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
+
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -c '~\.[pl][^/]*$' || true) plug-ins," \
+    "$(wc -l < "build/$name.txt") objects listed; build/$sources"

@@ -1,6 +1,8 @@
 // wavinfo FILE...: one line per sound file with its length, peak and RMS, and whether
 // every sample is finite. Exits non-zero for a silent or non-finite file.
 // wavinfo --rate FILE: prints the file's sample rate alone.
+// wavinfo --convert IN OUT: writes any sound file libsndfile reads (WAV, AIFF, FLAC, Ogg,
+// MP3, ...) as a 32-bit float WAV with the same rate and channels, for Pd to read.
 #include <sndfile.h>
 
 #include <cmath>
@@ -18,6 +20,35 @@ int main(int argc, char **argv) {
         }
         sf_close(f);
         std::printf("%d\n", info.samplerate);
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--convert") {
+        SF_INFO info{};
+        SNDFILE *in = sf_open(argv[2], SFM_READ, &info);
+        if (!in) {
+            std::fprintf(stderr, "%s: cannot read (%s)\n", argv[2], sf_strerror(nullptr));
+            return 1;
+        }
+        SF_INFO out_info{};
+        out_info.samplerate = info.samplerate;
+        out_info.channels = info.channels;
+        out_info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE *out = sf_open(argv[3], SFM_WRITE, &out_info);
+        if (!out) {
+            std::fprintf(stderr, "%s: cannot write (%s)\n", argv[3], sf_strerror(nullptr));
+            sf_close(in);
+            return 1;
+        }
+        std::vector<float> block(static_cast<std::size_t>(4096 * info.channels));
+        sf_count_t frames = 0, n;
+        while ((n = sf_readf_float(in, block.data(), 4096)) > 0)
+            frames += sf_writef_float(out, block.data(), n);
+        sf_close(in);
+        sf_close(out);
+        if (frames == 0) {
+            std::fprintf(stderr, "%s: no sound in it\n", argv[2]);
+            return 1;
+        }
         return 0;
     }
     int status = 0;

@@ -4,7 +4,7 @@
 # beyond Pd's API and the C library functions the classes use.
 nm=$1 plugin=$2
 shift 2
-allowed_undefined='class_new class_addmethod class_domainsignalin pd_new inlet_new outlet_new
+allowed_undefined='class_new class_new64 class_addmethod class_domainsignalin pd_new inlet_new outlet_new
 gensym dsp_add sys_getsr post s_float s_signal memset memcpy exp sinf'
 status=0
 defined=$("$nm" -D --defined-only "$plugin" | awk '{print $3}' | sed 's/@.*//' | sort)

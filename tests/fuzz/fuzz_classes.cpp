@@ -10,11 +10,17 @@
 //   outside what its message allows, an infinite or NaN state;
 // - an output outside the range its class implies (class_rules.h), which also means an
 //   output that is not finite once the bad input has passed;
-// - a console line from anything but the "test" message.
+// - a console line from anything but the "test" message;
+// - a NaN setting that changes the record;
+// - arithmetic on subnormal numbers in perform (the FPU's flags, flushing off), in a block
+//   whose input is silence or at least 2^-100 and after no subnormal setting;
+// - in a resampled context (the signal's rate not sys_getsr's), an output other than the
+//   same object's at the top level at that rate.
 //
-// Two objects of the class run side by side: `main` on vectors of its own, whose outputs
-// are pre-filled with host::kUnwritten, and `twin` on the same program with its input
-// vector shared with one of its outlets.
+// Three objects of the class run side by side: `main` on vectors of its own, whose outputs
+// are pre-filled with host::kUnwritten, `twin` on the same program with its input vector
+// shared with one of its outlets, and `top` at the top level of the rate that the other
+// two may see from inside a resampled subpatch.
 #include "class_rules.h"
 #include "host.h"
 #include "record_checks.h"
@@ -60,7 +66,7 @@ std::vector<Target> g_targets;
 
 constexpr int kMaxSteps = 96;
 constexpr long kMaxSamples = 1 << 18; // per input, to keep each run short
-constexpr int kMaxBlock = 2048;
+constexpr int kMaxBlock = 8192;
 
 float any_float(FuzzedDataProvider &in) {
     constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -122,21 +128,25 @@ struct Signal {
 
 class Session {
   public:
-    explicit Session(const Target &t) : t_(t), main_(t.cls), twin_(t.cls), outputs_(*t.rule) {}
+    explicit Session(const Target &t)
+        : t_(t), main_(t.cls), twin_(t.cls), top_(t.cls), outputs_(*t.rule) {}
 
     void dsp(FuzzedDataProvider &in) {
         static constexpr float kRates[] = {44100.0f, 48000.0f, 96000.0f, 22050.0f, 8000.0f,
-                                           192000.0f, 11025.0f, 1000.0f, 384000.0f};
+                                           192000.0f, 11025.0f, 1000.0f, 384000.0f, 50.0f,
+                                           86.1328125f, 125.0f, 300.0f};
         float sr = in.ConsumeBool() ? kRates[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kRates) - 1)]
-                                    : in.ConsumeFloatingPointInRange(1000.0f, 400000.0f);
-        static constexpr int kSizes[] = {64, 1, 0, 2, 3, 7, 8, 63, 65, 128, 256, 1024};
+                                    : in.ConsumeFloatingPointInRange(50.0f, 400000.0f);
+        static constexpr int kSizes[] = {64, 1, 0, 2, 3, 7, 8, 63, 65, 128, 256, 1024, 4096, 8192};
         n_ = in.ConsumeBool() ? kSizes[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kSizes) - 1)]
                               : in.ConsumeIntegralInRange(0, kMaxBlock);
         int shared = in.ConsumeIntegralInRange(0, t_.outlets - 1);
-        main_.dsp(sr, n_);
-        twin_.dsp_sharing(sr, n_, shared);
+        top_.dsp(sr, n_);
         // In a resampled subpatch the signals' rate differs from the one sys_getsr reports.
-        if (in.ConsumeIntegralInRange(0, 7) == 0) host::set_sample_rate(sr * 2.0f);
+        static constexpr float kFactors[] = {1.0f, 2.0f, 0.5f, 512.0f, 1.0f / 64.0f};
+        host::set_sample_rate(sr * kFactors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kFactors) - 1)]);
+        main_.dsp_resampled(sr, n_);
+        twin_.dsp_resampled_sharing(sr, n_, shared);
         started_ = true;
         after("dsp");
     }
@@ -150,8 +160,13 @@ class Session {
         std::vector<float> args;
         for (int k = in.ConsumeIntegralInRange(0, 2); k > 0 && in.ConsumeIntegralInRange(0, 3) != 0; k--)
             args.push_back(any_float(in));
+        auto before = main_.record_bytes();
         bool taken = main_.message(sel, args);
         if (twin_.message(sel, args) != taken) finding("the twin answered " + sel + " differently");
+        top_.message(sel, args);
+        if (taken && args.size() == 1 && std::isnan(args[0]) && main_.record_bytes() != before)
+            finding("a NaN \"" + sel + "\" changed the record");
+        note_setting(args);
         if (sel == "dsp" && taken) finding("a typed \"dsp\" reached the method");
         if (sel == "test") posts_allowed_ = true;
         after(sel);
@@ -160,8 +175,12 @@ class Session {
     void inlet(FuzzedDataProvider &in) {
         int k = in.ConsumeIntegralInRange(0, t_.inlets);
         float v = any_float(in);
+        auto before = main_.record_bytes();
         main_.inlet_float(k, v);
         twin_.inlet_float(k, v);
+        top_.inlet_float(k, v);
+        if (k > 0 && std::isnan(v) && main_.record_bytes() != before) finding("a NaN at an inlet changed the record");
+        note_setting({v});
         after("a float at inlet " + std::to_string(k));
     }
 
@@ -180,6 +199,7 @@ class Session {
     void finish() {
         check_records(true);
         if (main_.record_bytes() != twin_.record_bytes()) finding("the twin's record differs");
+        if (main_.record_bytes() != top_.record_bytes()) finding("the top-level object's record differs");
     }
 
   private:
@@ -187,10 +207,16 @@ class Session {
         if (n_ == 0) {
             main_.tick();
             twin_.tick();
+            top_.tick();
             return after("an empty block");
         }
+        bool clean = !subnormal_setting_;
+        for (float v : input) clean &= v == 0.0f || !(std::fabs(v) < 0x1p-100f);
+        host::watch_subnormal_flags(clean);
         auto outs = main_.process(input);
+        host::watch_subnormal_flags(false);
         auto twins = twin_.process(input);
+        auto tops = top_.process(input);
         std::vector<const float *> views;
         for (int k = 0; k < t_.outlets; k++) {
             for (int i = 0; i < n_; i++) {
@@ -201,11 +227,19 @@ class Session {
                 if (b != std::bit_cast<std::uint32_t>(twins[k][i]))
                     finding("outlet " + std::to_string(k) + " sample " + std::to_string(i) +
                             " differs when the input vector is shared");
+                if (b != std::bit_cast<std::uint32_t>(tops[k][i]))
+                    finding("outlet " + std::to_string(k) + " sample " + std::to_string(i) +
+                            " differs from the same object's at the top level");
             }
             views.push_back(outs[k].data());
         }
         if (std::string what = outputs_.block(input.data(), n_, views); !what.empty()) finding(what);
         after("a block");
+    }
+
+    // A subnormal setting is arithmetic on a subnormal number from then on.
+    void note_setting(const std::vector<float> &args) {
+        for (float v : args) subnormal_setting_ |= std::fpclassify(v) == FP_SUBNORMAL;
     }
 
     void after(const std::string &what) {
@@ -217,7 +251,7 @@ class Session {
     }
 
     void check_records(bool deep) {
-        for (host::Object *obj : {&main_, &twin_}) {
+        for (host::Object *obj : {&main_, &twin_, &top_}) {
             probe::Report r;
             r.deep = deep;
             t_.probe->checker(obj->get(), r);
@@ -227,10 +261,11 @@ class Session {
     }
 
     const Target &t_;
-    host::Object main_, twin_;
+    host::Object main_, twin_, top_;
     rules::OutputCheck outputs_;
     int n_ = 0;
     bool started_ = false;
+    bool subnormal_setting_ = false;
     bool posts_allowed_ = false;
     long samples_ = 0;
     std::string last_ = "creation";

@@ -85,6 +85,29 @@ class AllocationWatch {
     std::size_t start_;
 };
 
+// The FPU's handling of subnormal numbers on this thread. Pd runs with flushing on (FTZ
+// and DAZ on x86, FZ on ARM); the host, like any host built without fast-math, runs with
+// it off. While a FlushToZero lives, flushing is on.
+class FlushToZero {
+  public:
+    FlushToZero();
+    ~FlushToZero();
+    FlushToZero(const FlushToZero &) = delete;
+    FlushToZero &operator=(const FlushToZero &) = delete;
+
+  private:
+    unsigned saved_;
+};
+
+// The sticky flags that arithmetic on subnormal numbers leaves: underflow and denormal
+// operand on x86 (MXCSR), underflow and input denormal on ARM (the FPSCR's UFC and IDC).
+void clear_subnormal_flags();
+bool subnormal_flags_raised();
+
+// While on, tick() fails the test whose perform routine raises one of those flags with
+// flushing off.
+void watch_subnormal_flags(bool on);
+
 class Object {
   public:
     explicit Object(const std::string &class_name);
@@ -110,7 +133,10 @@ class Object {
     void dsp_sharing(float sr, int n, int outlet);
     // The same rebuild inside a resampled subpatch: the signals carry signal_sr while
     // sys_getsr keeps reporting the rate it had.
-    void dsp_resampled(float signal_sr, int n, bool in_place = false);
+    void dsp_resampled(float signal_sr, int n, bool in_place = false) {
+        dsp_resampled_sharing(signal_sr, n, in_place ? 0 : -1);
+    }
+    void dsp_resampled_sharing(float signal_sr, int n, int outlet);
     // One block on the current vectors.
     void tick();
     float *in() { return in_.data(); }

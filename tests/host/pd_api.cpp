@@ -15,6 +15,10 @@
 #include <memory>
 #include <sstream>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
 struct _class {
     host::ClassInfo info;
 };
@@ -37,6 +41,24 @@ std::vector<std::string> g_posts;
 std::map<std::string, std::unique_ptr<_class>> g_classes;
 std::map<t_object *, ObjectPorts> g_ports;
 std::vector<t_int> *g_chain = nullptr; // where dsp_add appends while a "dsp" call runs
+bool g_watch_subnormals = false;
+
+#if defined(__x86_64__) || defined(__i386__)
+constexpr unsigned kFlushBits = 0x8040u;        // FTZ and DAZ
+constexpr unsigned kSubnormalFlags = 0x12u;     // underflow, denormal operand
+unsigned fpu_control() { return _mm_getcsr(); }
+void set_fpu_control(unsigned v) { _mm_setcsr(v); }
+#elif defined(__arm__) || defined(__aarch64__)
+constexpr unsigned kFlushBits = 1u << 24;       // FZ
+constexpr unsigned kSubnormalFlags = 0x88u;     // IDC, UFC
+#if defined(__arm__)
+unsigned fpu_control() { unsigned v; asm volatile("vmrs %0, fpscr" : "=r"(v)); return v; }
+void set_fpu_control(unsigned v) { asm volatile("vmsr fpscr, %0" : : "r"(v)); }
+#else
+unsigned fpu_control() { unsigned long v; asm volatile("mrs %0, fpcr" : "=r"(v)); unsigned long s; asm volatile("mrs %0, fpsr" : "=r"(s)); return static_cast<unsigned>(v | s); }
+void set_fpu_control(unsigned v) { unsigned long c = v & ~0xffu, s = v & 0xffu; asm volatile("msr fpcr, %0" : : "r"(c)); asm volatile("msr fpsr, %0" : : "r"(s)); }
+#endif
+#endif
 
 // The guard zones of a record: the kGuardBytes before it and the kGuardBytes after it.
 unsigned char *guard_before(t_object *x) { return reinterpret_cast<unsigned char *>(x) - host::kGuardBytes; }
@@ -170,6 +192,13 @@ namespace host {
 
 void set_sample_rate(float sr) { g_sample_rate = sr; }
 
+FlushToZero::FlushToZero() : saved_(fpu_control()) { set_fpu_control(saved_ | kFlushBits); }
+FlushToZero::~FlushToZero() { set_fpu_control((fpu_control() & ~kFlushBits) | (saved_ & kFlushBits)); }
+
+void clear_subnormal_flags() { set_fpu_control(fpu_control() & ~kSubnormalFlags); }
+bool subnormal_flags_raised() { return (fpu_control() & kSubnormalFlags) != 0; }
+void watch_subnormal_flags(bool on) { g_watch_subnormals = on; }
+
 std::vector<std::string> take_posts() {
     std::vector<std::string> lines;
     lines.swap(g_posts);
@@ -272,9 +301,7 @@ void Object::dsp_sharing(float sr, int n, int outlet) {
     build_dsp(sr, n, outlet);
 }
 
-void Object::dsp_resampled(float signal_sr, int n, bool in_place) {
-    build_dsp(signal_sr, n, in_place ? 0 : -1);
-}
+void Object::dsp_resampled_sharing(float signal_sr, int n, int outlet) { build_dsp(signal_sr, n, outlet); }
 
 void Object::build_dsp(float sr, int n, int outlet) {
     auto it = info_->methods.find("dsp");
@@ -313,11 +340,15 @@ void Object::tick() {
         w.insert(w.end(), chain_.begin() + at + 2, chain_.begin() + at + 2 + nargs);
         t_int *next;
         std::size_t allocations;
+        bool subnormal = false, flags = g_watch_subnormals && !(fpu_control() & kFlushBits);
         {
             AllocationWatch watch;
+            if (flags) clear_subnormal_flags();
             next = f(w.data());
+            if (flags) subnormal = subnormal_flags_raised();
             allocations = watch.count();
         }
+        EXPECT_FALSE(subnormal) << info_->name << " did arithmetic on subnormal numbers in perform";
         EXPECT_EQ(next, w.data() + nargs + 1) << "perform returned the wrong position";
         EXPECT_EQ(allocations, 0u) << info_->name << " allocated or freed memory in perform";
         at += 2 + nargs;

@@ -1,7 +1,7 @@
 #!/bin/bash
 # package-test.sh SOURCE_DIR: builds the deken archive and checks it: one top-level
-# folder tavrelle/ holding every class's plug-in and help patch, a checksum that
-# matches, and one object line per class with its description.
+# folder tavrelle/ holding every class's plug-in and help patch and the self-test with
+# its data, a checksum that matches, and one object line per class with its description.
 set -euo pipefail
 cd "$1"
 bash scripts/package.sh > /dev/null
@@ -16,6 +16,9 @@ for plugin in build/tavrelle/*.pd_linux; do
         grep -qxF "tavrelle/$f" <<< "$listing" || { echo "missing tavrelle/$f"; status=1; }
     done
     grep -q "^$class	[a-z].*[a-z]$" "$dek.txt" || { echo "no description line for $class"; status=1; }
+done
+for f in tavrelle-selftest.pd selftest/input.wav selftest/expected.wav; do
+    grep -qxF "tavrelle/$f" <<< "$listing" || { echo "missing tavrelle/$f"; status=1; }
 done
 [ "$(wc -l < "$dek.txt")" -eq "$(ls build/tavrelle/*.pd_linux | wc -l)" ] || { echo "object list length"; status=1; }
 [ "$(sha256sum "$dek" | cut -d' ' -f1)" = "$(cat "$dek.sha256")" ] || { echo "checksum differs"; status=1; }

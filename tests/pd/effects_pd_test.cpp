@@ -90,9 +90,11 @@ TEST(DuckInPd, FirstSampleAndBypass) {
 
 TEST(SnarvelInPd, PassesTheInputAtMixZeroAndFlipsAtFullMix) {
     auto input = sig::noise(2000, 2.0f);
-    auto run = run_in_pd(Case{"snarvel~", input});
+    Case dry{"snarvel~", input};
+    auto run = run_in_pd(dry);
     ASSERT_EQ(run.out.size(), 1u);
     EXPECT_EQ(sig::first_difference(run.out[0], input), -1);
+    expect_same_as_host(dry, run);
 
     Case full{"snarvel~", std::vector<float>(500, 1.0f), {{0, "mix", {1.0f}}}};
     run = run_in_pd(full);

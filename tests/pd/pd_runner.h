@@ -29,12 +29,16 @@ struct Case {
     // signals carry the higher rate while sys_getsr still reports Pd's.
     int upsample = 1;
     int outlets = 1;
+    // Above 1, the input reaches the class as a multichannel signal of this many channels
+    // (snake~, Pd 0.54 and later).
+    int channels = 1;
 };
 
 struct Run {
     int status = -1;                   // exit status of pd (0 after "pd quit")
     std::vector<std::string> console;  // Pd's console lines
     std::vector<std::vector<float>> out; // one vector per outlet
+    std::vector<std::vector<double>> wide; // the same as the double-precision Pd wrote them
     bool created = false;              // no "couldn't create" on the console
     bool errors = false;               // an "error:" line on the console
 };
@@ -44,7 +48,11 @@ std::string patch_text(const Case &c);
 
 // Runs the case in Pure Data ($TAVRELLE_PD, default the build's TAVRELLE_PD_COMMAND; may
 // start with an emulator command) with the plug-ins from the host's plug-in folder.
+// $TAVRELLE_PD_FLOATSIZE=64 says that it is the double-precision Pd, and
+// $TAVRELLE_PD_KEEPS_TINY_AND_HUGE that its tabwrite~ stores tiny and huge values as they are.
 Run run_in_pd(const Case &c);
+
+int pd_floatsize(); // 32 or 64
 
 // The same case through the test host, with the values tabwrite~ would store (tiny and
 // huge samples become 0).

@@ -2,6 +2,7 @@
 // follows and the guard on its states.
 #include "rendering.h"
 #include "signals.h"
+#include "tavrelle.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ using sig::first_difference;
 
 struct DampRecord {
     t_object obj;
-    float f, tone, coef, low, band;
+    float f, tone, coef, low, band, sr;
 };
 
 DampRecord record(const host::Object &obj) { return host::record_as<DampRecord>(obj); }
@@ -83,8 +84,9 @@ TEST(Damp, ToneMovesTheCornerFromTwoHundredHertzToAQuarterOfTheRate) {
     EXPECT_EQ(bits(record(obj).coef), bits(at_200));
 }
 
-// The system rate counts, when "tone" arrives and at dsp; the object keeps the tone.
-TEST(Damp, CoefficientFollowsTheSystemRate) {
+// The rate of the signal at the last dsp call counts, when "tone" arrives and at dsp;
+// before the first dsp call, Pd's rate. The object keeps the tone.
+TEST(Damp, CoefficientFollowsTheRateOfItsSignal) {
     for (float sr : {44100.0f, 48000.0f})
         for (float tone : {0.0f, 0.3f, 0.4f, 0.5f, 0.7f, 0.9f}) {
             host::Object obj("damp~");
@@ -95,21 +97,32 @@ TEST(Damp, CoefficientFollowsTheSystemRate) {
             EXPECT_EQ(bits(f), bits(described_coefficient(sr, tone))) << tone << " at " << sr;
         }
 
+    host::set_sample_rate(48000.0f);
     host::Object obj("damp~");
-    obj.dsp(48000.0f, 64);
-    EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.3), 6e-7); // corner 1262 Hz
-    obj.message("tone", {0.5f});
+    obj.message("tone", {0.5f}); // before any dsp call: Pd's rate
     EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.5), 6e-7);
     obj.dsp(44100.0f, 64);
     EXPECT_NEAR(record(obj).coef, 0.402339f, 6e-7f);
-    host::set_sample_rate(48000.0f); // the rate changes while DSP runs
+    host::set_sample_rate(48000.0f); // Pd's rate changes, the object's signal does not
     obj.inlet_float(1, 0.5f);
-    EXPECT_NEAR(record(obj).coef, coefficient(48000.0, 0.5), 6e-7);
+    EXPECT_NEAR(record(obj).coef, 0.402339f, 6e-7f);
 
+    // Inside a subpatch resampled by 2 (or by 1/512) the corner sits where it does at that
+    // rate at the top level: tone 0 gives 200 Hz, not 400 Hz.
     host::set_sample_rate(44100.0f);
-    host::Object sub("damp~");
-    sub.dsp_resampled(96000.0f, 64); // inside a resampled subpatch: still sys_getsr
-    EXPECT_NEAR(record(sub).coef, 0.166523f, 6e-7f);
+    for (float signal_sr : {88200.0f, 86.1328125f}) {
+        host::Object sub("damp~"), top("damp~");
+        sub.message("tone", {0.0f});
+        top.message("tone", {0.0f});
+        sub.dsp_resampled(signal_sr, 64);
+        top.dsp(signal_sr, 64);
+        host::set_sample_rate(44100.0f);
+        EXPECT_EQ(bits(record(sub).coef), bits(record(top).coef)) << signal_sr;
+        EXPECT_NE(bits(record(sub).coef), bits(described_coefficient(44100.0f, 0.0f)));
+        sub.message("tone", {0.7f});
+        top.message("tone", {0.7f});
+        EXPECT_EQ(first_difference(sub.run(sig::noise(640)), top.run(sig::noise(640))), -1) << signal_sr;
+    }
 }
 
 TEST(Damp, SinfRunsOnlyWhenTheToneOrTheGraphChanges) {
@@ -153,6 +166,36 @@ TEST(Damp, FollowsTheStateVariableUpdate) {
                 band = band + f * ((input[i] - low) - band * 1.4f);
             }
         }
+}
+
+// The same update through a decay into silence, as Pd computes it with the FPU flushing
+// subnormal results to zero, and with the states' guard at each block's end; the object
+// runs with flushing off and must not touch a subnormal number on the way.
+TEST(Damp, DecaysAsTheFlushingFpuComputesIt) {
+    auto input = sig::noise(2000, 0.8f);
+    input.resize(40000, 0.0f);
+    host::watch_subnormal_flags(true);
+    for (float sr : {8000.0f, 96000.0f})
+        for (float tone : {0.2f, 0.7f})
+            for (int block : {64, 4096}) {
+                host::Object obj("damp~");
+                obj.message("tone", {tone});
+                obj.dsp(sr, block);
+                const float f = record(obj).coef;
+                auto out = obj.run(input);
+                host::FlushToZero flushing;
+                float low = 0.0f, band = 0.0f;
+                for (std::size_t i = 0; i < input.size(); i++) {
+                    low = low + band * f;
+                    ASSERT_EQ(bits(out[i]), bits(low)) << tone << " at " << sr << ", block " << block << ", sample " << i;
+                    band = band + f * ((input[i] - low) - band * 1.4f);
+                    if ((i + 1) % block == 0) {
+                        if (tav::is_tiny_or_huge(low)) low = 0.0f;
+                        if (tav::is_tiny_or_huge(band)) band = 0.0f;
+                    }
+                }
+            }
+    host::watch_subnormal_flags(false);
 }
 
 TEST(Damp, ConstantInputSettlesAtTheSameConstant) {

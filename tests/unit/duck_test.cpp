@@ -29,7 +29,7 @@ struct DuckRecord {
     t_object obj;
     float f;
     std::int32_t bypass;
-    float depth, env, coef, response, gain;
+    float depth, env, coef, response, gain, sr;
 };
 
 // The release and smoothing coefficients at 44100 Hz for response 0, 0.3 and 1.
@@ -80,7 +80,9 @@ TEST(Duck, ResponseSetsTheCoefficientFromTwentyToTwoHundredTwentyMilliseconds) {
     EXPECT_EQ(host::record_as<DuckRecord>(obj).response, 0.0f);
 }
 
-TEST(Duck, CoefficientFollowsTheSystemRateWhenTheSettingArrivesAndAtDsp) {
+// The rate of the signal at the last dsp call counts, when the setting arrives and at
+// dsp; before the first dsp call, Pd's rate.
+TEST(Duck, CoefficientFollowsTheRateOfItsSignal) {
     const float at48k = coefficient(48000.0f, 0.3f);
     EXPECT_NEAR(at48k, std::exp(-1.0 / (48000.0 * 0.08)), 1e-7);
     EXPECT_EQ(bits(first_output({}, 48000.0f)), bits(1.0f - at48k));
@@ -88,19 +90,29 @@ TEST(Duck, CoefficientFollowsTheSystemRateWhenTheSettingArrivesAndAtDsp) {
     host::set_sample_rate(48000.0f);
     host::Object obj("duck~");
     EXPECT_EQ(host::record_as<DuckRecord>(obj).coef, 0.0f) << "none before dsp or response";
-    obj.message("response", {0.3f}); // with DSP off
+    obj.message("response", {0.3f}); // with DSP off, before any dsp call
     EXPECT_EQ(bits(host::record_as<DuckRecord>(obj).coef), bits(at48k));
     obj.dsp(44100.0f, 64);
     EXPECT_EQ(bits(host::record_as<DuckRecord>(obj).coef), bits(kCoef44kDefault));
-    host::set_sample_rate(48000.0f);
-    obj.inlet_float(2, 1.0f); // while DSP runs
-    EXPECT_EQ(bits(host::record_as<DuckRecord>(obj).coef), bits(coefficient(48000.0f, 1.0f)));
+    host::set_sample_rate(48000.0f); // Pd's rate changes, the object's signal does not
+    obj.inlet_float(2, 1.0f);
+    EXPECT_EQ(bits(host::record_as<DuckRecord>(obj).coef), bits(kCoef44kSlow));
 
-    // Inside a resampled subpatch the coefficient still follows sys_getsr.
-    host::set_sample_rate(44100.0f);
-    host::Object sub("duck~");
-    sub.dsp_resampled(96000.0f, 1);
-    EXPECT_EQ(bits(sub.run({0.0f})[0]), bits(1.0f - kCoef44kDefault));
+    // Inside a subpatch resampled by 2 (or by 1/512) the time constant is what it is at
+    // that rate at the top level: response 0 gives 20 ms, not 10 ms.
+    for (float signal_sr : {88200.0f, 86.1328125f}) {
+        host::set_sample_rate(44100.0f);
+        host::Object sub("duck~"), top("duck~");
+        for (auto *o : {&sub, &top}) o->message("depth", {1.0f}), o->message("response", {0.0f});
+        sub.dsp_resampled(signal_sr, 64);
+        top.dsp(signal_sr, 64);
+        host::set_sample_rate(44100.0f);
+        EXPECT_EQ(bits(host::record_as<DuckRecord>(sub).coef), bits(coefficient(signal_sr, 0.0f)));
+        sub.message("response", {0.6f});
+        top.message("response", {0.6f});
+        auto input = sig::noise(640, 0.5f);
+        EXPECT_EQ(first_difference(sub.run(input), top.run(input)), -1) << signal_sr;
+    }
 }
 
 TEST(Duck, ExpRunsOnlyWhenTheResponseOrTheGraphChanges) {
@@ -196,6 +208,8 @@ TEST(Duck, BypassGivesExactlyOneAndRestartsFromSilence) {
 
     auto running = obj.record_bytes();
     obj.message("bypass", {0.0f}); // off while off
+    EXPECT_EQ(obj.record_bytes(), running);
+    obj.message("bypass", {sig::kNaN}); // ignored, as every NaN setting is
     EXPECT_EQ(obj.record_bytes(), running);
 }
 

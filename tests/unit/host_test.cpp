@@ -13,7 +13,7 @@
 
 namespace {
 
-enum Fault : int32_t { kNone, kAllocate, kSkipLastSample };
+enum Fault : int32_t { kNone, kAllocate, kSkipLastSample, kSubnormal };
 
 struct t_faulty {
     t_object x_obj;
@@ -34,7 +34,8 @@ t_int *faulty_perform(t_int *w) {
     auto [x, in, out, n] = tav::unpack<t_faulty>(w);
     if (x->x_fault == kAllocate) malloc_and_free(32);
     int last = x->x_fault == kSkipLastSample ? n - 1 : n;
-    for (int i = 0; i < last; i++) out[i] = in[i];
+    const float scale = x->x_fault == kSubnormal ? 0x1p-120f : 1.0f;
+    for (int i = 0; i < last; i++) out[i] = in[i] * scale;
     return w + 5;
 }
 
@@ -99,6 +100,23 @@ TEST(HostWatch, APerformThatAllocatesFailsTheBlock) {
     Faulty greedy(kAllocate);
     greedy.dsp(44100.0f, 8);
     EXPECT_TRUE(mentions(failures_of([&] { greedy.tick(); }), "allocated or freed memory in perform"));
+}
+
+// Flushing off, a perform routine that rounds a result into the subnormal range raises the
+// flag the host watches; flushing on, it makes a zero of the same sign.
+TEST(HostWatch, SubnormalArithmeticInPerformFailsTheBlock) {
+    Faulty faint(kSubnormal);
+    faint.dsp(44100.0f, 2);
+    host::watch_subnormal_flags(true);
+    EXPECT_TRUE(failures_of([&] { faint.run({1.0f, 0.5f}); }).empty());
+    EXPECT_TRUE(mentions(failures_of([&] { faint.run({0x1.555556p-10f, -1.0f}); }), "subnormal"));
+    {
+        host::FlushToZero flushing;
+        auto out = faint.run({-0x1.555556p-10f, 1.0f});
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out[0]), 0x80000000u);
+    }
+    host::watch_subnormal_flags(false);
+    EXPECT_TRUE(failures_of([&] { faint.run({0x1.555556p-10f, 1.0f}); }).empty());
 }
 
 TEST(HostWatch, AnUnwrittenSampleKeepsThePattern) {

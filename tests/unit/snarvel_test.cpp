@@ -2,6 +2,7 @@
 // dry/wet mix and the noise gate, and the pass-through at mix 0.
 #include "rendering.h"
 #include "signals.h"
+#include "tavrelle.h"
 
 #include <gtest/gtest.h>
 
@@ -203,6 +204,59 @@ TEST(Snarvel, NonFiniteInputCodesLikeItsSaturatedValue) {
             EXPECT_EQ(first_difference(out, ref), -1) << bad << " mix " << mix;
             for (float v : out) ASSERT_TRUE(std::isfinite(v));
         }
+}
+
+// The high-pass through a decay into silence at low rates and long blocks, as Pd computes
+// it with the FPU flushing subnormal results to zero, and with the state's guard at each
+// block's end; the object runs with flushing off and must not touch a subnormal number.
+TEST(Snarvel, DecaysAsTheFlushingFpuComputesIt) {
+    auto input = sig::noise(3000, 0.9f);
+    input.resize(30000, 0.0f);
+    host::watch_subnormal_flags(true);
+    for (float sr : {300.0f, 8000.0f})
+        for (int block : {64, 4096}) {
+            host::Object obj("snarvel~");
+            obj.message("mix", {0.6f});
+            obj.dsp(sr, block);
+            const float coef = host::record_as<SnarvelRecord>(obj).coef, wet = 0.6f * 0.005f, dry = 1.0f - 0.6f;
+            auto out = obj.run(input);
+            host::FlushToZero flushing;
+            float y = 0.0f;
+            for (std::size_t i = 0; i < input.size(); i++) {
+                auto q = static_cast<std::int32_t>(128.2f + input[i] * 42.666f);
+                float c = static_cast<float>(static_cast<std::int32_t>((q & 0xFF) ^ 0x20) - 160);
+                float next = coef * y + wet * c;
+                ASSERT_EQ(bits(out[i]), bits((next + dry * input[i]) - y)) << sr << " Hz, block " << block << ", at " << i;
+                y = next;
+                if ((i + 1) % block == 0 && tav::is_tiny_or_huge(y)) y = 0.0f;
+            }
+        }
+    host::watch_subnormal_flags(false);
+}
+
+// Below about 125.7 Hz the pole 1 - 251.32742 / r would reach -1 and beyond: the state
+// would ring up without end (near 1e22 and then NaN in a subpatch at 1/512 of 44.1 kHz).
+// There the pole is 0 and the high-pass the plain first difference of the wet code; at
+// 126 Hz, where the pole is still inside, it is as it always was.
+TEST(Snarvel, StaysStableAtAnyRate) {
+    auto input = sig::noise(20000, 1.0f);
+    for (float sr : {86.1328125f, 125.0f, 1.0f}) {
+        host::Object obj("snarvel~");
+        obj.message("mix", {1.0f});
+        obj.dsp_resampled(sr, 1);
+        EXPECT_EQ(host::record_as<SnarvelRecord>(obj).coef, 0.0f) << sr;
+        auto out = obj.run(input);
+        float y = 0.0f;
+        for (std::size_t i = 0; i < input.size(); i++) {
+            auto q = static_cast<std::int32_t>(128.2f + input[i] * 42.666f);
+            float next = 0.005f * static_cast<float>(static_cast<std::int32_t>((q & 0xFF) ^ 0x20) - 160);
+            ASSERT_EQ(bits(out[i]), bits(next - y)) << sr << " Hz at " << i;
+            y = next;
+        }
+    }
+    host::Object at126("snarvel~");
+    at126.dsp(126.0f, 64);
+    EXPECT_EQ(bits(host::record_as<SnarvelRecord>(at126).coef), bits(1.0f - 251.32742f / 126.0f));
 }
 
 // A decayed state is zeroed at the end of its block, so the tail ends in exact zeros.
