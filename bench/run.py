@@ -563,8 +563,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           'sample are a **model estimate**, not a measurement: the inner loop of the perform '
           'routine through the in-order VFP11 model (vfp11-model.py; no cache misses, '
           'RunFast), times the loop\'s passes per sample, plus one cycle per instruction '
-          'outside the loop. The floor is the fewest cycles the algorithm needs on this '
-          'single-issue core (see the notes). Share: of one 700 MHz core at 44.1 kHz '
+          'outside the loop. The floor is a lower bound for ordinary code on this '
+          'single-issue core: the larger of the instructions the algorithm and its tests '
+          'need and the longest dependency chain the block shape forces (at block size 1, '
+          'one sample from input to outlet; see the notes). Share: of one 700 MHz core at 44.1 kHz '
           '(15,873 cycles per sample).')
         w('')
         table_head(w, 'Class', 'Block', 'Instructions/sample', 'FP ops',
@@ -575,9 +577,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
                 a = arm.get((r['class'], n))
                 if not a:
                     continue
+                floor = r['arm_floor_one'] if n == 1 and r['arm_floor_one'] else r['arm_floor']
                 w('| `%s` | %d | %s | %d | %d, %.3f | %s | %d | %.2f | %.2f %% |' % (
                     r['class'], n, fmt(a['instructions']), r['fp_ops'], a['body'], a['passes'],
-                    fmt(a['cycles']), r['arm_floor'], a['cycles'] / r['arm_floor'],
+                    fmt(a['cycles']), floor, a['cycles'] / floor,
                     100.0 * a['cycles'] / ARM_CYCLES_PER_SAMPLE))
     w('')
     w('## Inside Pure Data')
@@ -634,9 +637,11 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
     for r in rows:
         if r['class'].endswith('L~'):
             continue  # the same as the right channel
-        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.' % (
+        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.%s' % (
             r['class'], ' (and the left channel)' if r['class'].endswith('R~') else '',
-            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why']))
+            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why'],
+            ' At block size 1, %d cycles: %s.' % (r['arm_floor_one'], r['arm_floor_one_why'])
+            if r['arm_floor_one'] else ''))
     return '\n'.join(out) + '\n'
 
 
