@@ -121,22 +121,11 @@ inline Pair cfilters_tick(t_cfilters &cf, int b, float v) {
     return {u, d};
 }
 
-// Whether all four chain outputs of a pair lie in [2^-63, 2^63): neither tiny nor near
-// overflow when squared. On the magnitude m = bits << 1 that is m - 2^30 < 0x7E000000
-// (unsigned; a tiny m wraps round), and the OR of the four differences is at least each
-// of them: one compare and one branch for the pair.
-inline bool ordinary(Pair first, Pair second) {
-    auto d = [](float v) { return (bits_of(v) << 1) - 0x40000000u; };
-    return (d(first.direct) | d(first.delayed) | d(second.direct) | d(second.delayed)) <
-           0x7E000000u;
-}
-
 // A class says how a pair becomes outlet samples: `Outlets(w)` takes the outlet vectors
 // from the perform arguments (w[3] onwards), `write(i, pair)` sets position i of each,
 // `write_pair(i, first, second)` positions i and i + 1, and `overlap_shifted(in, n)`
 // says whether an outlet vector overlaps the input without being the same vector.
 template <class Outlets> constexpr int kBlockArg = 3 + Outlets::kCount; // index of n in w
-
 
 // One chain of one bank for the length of a block: the y2 of its four sections. The x2
 // of section k + 1 is the y2 of section k, so only section 1's x2 is kept apart (by the
@@ -168,7 +157,8 @@ struct Chain {
 
 // Block size 1 for a sample whose chain inputs are not both nonzero: a routine of its own,
 // so that the usual one saves no registers for a call.
-template <class X, class Outlets> [[gnu::noinline, gnu::cold]] t_int *perform_one_flushed(t_int *w) {
+template <class X, class Outlets>
+[[gnu::noinline, gnu::cold]] t_int *perform_one_flushed(t_int *w) {
     X *x = reinterpret_cast<X *>(w[1]);
     const float v = reinterpret_cast<t_sample *>(w[2])[0];
     Outlets out(w);
@@ -232,7 +222,8 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
     float a = u0, b = p;
     p = u1;
     auto back = [&](int i) __attribute__((always_inline)) {
-        out.write_pair(i, {d0.back(kDirect), q0.back(kDelayed)}, {d1.back(kDirect), q1.back(kDelayed)});
+        out.write_pair(i, {d0.back(kDirect), q0.back(kDelayed)},
+                       {d1.back(kDirect), q1.back(kDelayed)});
     };
     // Pair i's first halves beside pair i - 2's second halves.
     auto step = [&](int i) __attribute__((always_inline)) {
