@@ -52,7 +52,9 @@ inline float guard(float v) {
 // A chain input of exactly 0 comes only from a huge or non-finite sample or from -1e-21
 // (the offset keeps any other sum at least 2^-94 from 0). Fed zeros, the chains decay
 // geometrically through the subnormal range, so such samples take the flushed sections
-// below; with a nonzero input at both chains the sections stay far above 2^-126.
+// below. With both chain inputs nonzero every section sees an operand at the offset's
+// scale (about 2^-70) or above, and its results stay far above 2^-126; the decay tests
+// check that no flag is raised.
 inline bool zero_input(float u) { return (bits_of(u) << 1) == 0; }
 
 // One section as the arithmetic goes with results below 2^-126 flushed to zeros of their
