@@ -143,7 +143,6 @@ class Arm:
         code = Disassembly(self.objdump, path, self.workdir)
         text_lo, text_hi = code.text
         fn = code.routine_at(perform - base)
-        loop = code.inner_loop(fn)
 
         def per_sample(lo, hi):
             counts = []
@@ -155,7 +154,10 @@ class Arm:
             return (counts[1] - counts[0]) / (blocks * n)
 
         instructions = per_sample(text_lo, text_hi)
-        passes = per_sample(loop[2], loop[2] + 4)
+        # The innermost loop that runs the most instructions: a perform routine may hold
+        # others (a sample-by-sample tail, a rare careful path) that run seldom or never.
+        runs = [(per_sample(l[2], l[2] + 4), l) for l in code.inner_loops(fn)]
+        passes, loop = max(runs, key=lambda r: r[0] * code.count(r[1]))
         body = code.count(loop)
         model = float(re.search(r'model: ([0-9.]+) cycles', run(
             [sys.executable, self.model, code.file, '%x' % loop[0], '%x' % loop[1]]).stdout).group(1))
@@ -200,11 +202,11 @@ class Disassembly:
     def count(self, loop):
         return len([i for i in self.insns if loop[0] <= i[0] <= loop[1]])
 
-    def inner_loop(self, routine):
-        """(first, last, counted): the largest innermost loop of the routine or of a routine
-        it branches to, with the address whose executions count its passes (the backward
-        branch: a loop may be entered in its middle). A routine without a loop (a
-        one-sample form) is its own body, counted at its entry."""
+    def inner_loops(self, routine):
+        """[(first, last, counted)]: the innermost loops of the routine and of the routines
+        it branches to, each with the address whose executions count its passes (the
+        backward branch: a loop may be entered in its middle), and the routine itself as
+        one body counted at its entry (a one-sample form has no loop)."""
         seen, todo, loops = set(), [routine], []
         while todo:
             r = todo.pop()
@@ -216,16 +218,13 @@ class Disassembly:
                 if not m or not op.startswith('b') or op.startswith(('bic', 'bx')):
                     continue
                 target = int(m.group(1), 16)
-                if op == 'b' or op == 'bl':
-                    if not r[0] <= target < r[1]:
-                        todo.append(self.routine_at(target))
-                elif target <= a:
+                if op in ('b', 'bl') and not r[0] <= target < r[1]:
+                    todo.append(self.routine_at(target))
+                elif op != 'bl' and target <= a:  # a loop may close with a plain b
                     loops.append((target, a))
         inner = [l for l in loops if not any(o != l and l[0] <= o[0] and o[1] <= l[1] for o in loops)]
-        if inner:
-            first, last = max(inner, key=lambda l: l[1] - l[0])
-            return first, last, last
-        return routine[0], self.body(routine)[-1][0], routine[0]
+        return [(first, last, last) for first, last in inner] + [
+            (routine[0], self.body(routine)[-1][0], routine[0])]
 
 
 # ---- Pure Data ------------------------------------------------------------------
@@ -464,7 +463,7 @@ def real_boards(w):
     w('')
     w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
       'their owners sent it: the timing table is each class\'s CPU time per instance as a '
-      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+      'share of one core at 44.1 kHz, 32 instances at once, in the Pd named.')
     w('')
     with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
         boards = json.load(f)
@@ -475,6 +474,27 @@ def real_boards(w):
         w('')
         w('```sh\n%s\n```\n\n```\n%s\n```' % (b['command'], b['output'].strip()))
     w('')
+
+
+def denormal_section(w, rows, denormals, smoke):
+    w('')
+    w('Over the whole decay, at the rates and block sizes where a state decays furthest '
+      'inside one block: one second of full-scale noise, then %s of silence, with the '
+      'FPU\'s flushing off (as the test host and any host built without fast-math run; Pd '
+      'itself flushes). 0: no floating-point operation raised a subnormal flag (x86-64: '
+      'underflow or denormal operand in the MXCSR; the ARM build under qemu-arm: the '
+      'FPSCR\'s cumulative UFC or IDC); **1**: one did.' % ('a short stretch' if smoke else '20 s'))
+    w('')
+    cols = ['%s kHz, %d' % (('%g' % (rate / 1000.0)), n) for rate, n in DENORMAL_CASES]
+    platforms = [p for p in ('x86-64', 'ARM') if p in denormals]
+    table_head(w, 'Class', *['%s: %s' % (p, c) for p in platforms for c in cols])
+    for r in rows:
+        cells = []
+        for p in platforms:
+            for rate, n in DENORMAL_CASES:
+                v = denormals[p].get((r['class'], rate, n))
+                cells.append('—' if v is None else ('**1**' if v else '0'))
+        w('| `%s` | %s |' % (r['class'], ' | '.join(cells)))
 
 
 def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None, denormals=None):
@@ -534,24 +554,7 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
             r['class'], fmt(loud[0], 2), fmt(dec[0], 2), ratio, loud[1], dec[1],
             'yes' if ratio <= 1.10 else 'no'))
     if denormals:
-        w('')
-        w('Over the whole decay, at the rates and block sizes where a state decays furthest '
-          'inside one block: one second of full-scale noise, then %s of silence, with the '
-          'FPU\'s flushing off (as the test host and any host built without fast-math run; Pd '
-          'itself flushes). 0: no floating-point operation raised a subnormal flag (x86-64: '
-          'underflow or denormal operand in the MXCSR; the ARM build under qemu-arm: the '
-          'FPSCR\'s cumulative UFC or IDC); **1**: one did.' % ('a short stretch' if smoke else '20 s'))
-        w('')
-        cols = ['%s kHz, %d' % (('%g' % (rate / 1000.0)), n) for rate, n in DENORMAL_CASES]
-        platforms = [p for p in ('x86-64', 'ARM') if p in denormals]
-        table_head(w, 'Class', *['%s: %s' % (p, c) for p in platforms for c in cols])
-        for r in rows:
-            cells = []
-            for p in platforms:
-                for rate, n in DENORMAL_CASES:
-                    v = denormals[p].get((r['class'], rate, n))
-                    cells.append('—' if v is None else ('**1**' if v else '0'))
-            w('| `%s` | %s |' % (r['class'], ' | '.join(cells)))
+        denormal_section(w, rows, denormals, smoke)
     w('')
     w('## ARMv6 build (ARM1176, VFP11)')
     w('')
@@ -564,8 +567,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           'sample are a **model estimate**, not a measurement: the inner loop of the perform '
           'routine through the in-order VFP11 model (vfp11-model.py; no cache misses, '
           'RunFast), times the loop\'s passes per sample, plus one cycle per instruction '
-          'outside the loop. The floor is the fewest cycles the algorithm needs on this '
-          'single-issue core (see the notes). Share: of one 700 MHz core at 44.1 kHz '
+          'outside the loop. The floor is a lower bound for ordinary code on this '
+          'single-issue core: the larger of the instructions the algorithm and its tests '
+          'need and the longest dependency chain the block shape forces (at block size 1, '
+          'one sample from input to outlet; see the notes). Share: of one 700 MHz core at 44.1 kHz '
           '(15,873 cycles per sample).')
         w('')
         table_head(w, 'Class', 'Block', 'Instructions/sample', 'FP ops',
@@ -576,9 +581,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
                 a = arm.get((r['class'], n))
                 if not a:
                     continue
+                floor = r['arm_floor_one'] if n == 1 and r['arm_floor_one'] else r['arm_floor']
                 w('| `%s` | %d | %s | %d | %d, %.3f | %s | %d | %.2f | %.2f %% |' % (
                     r['class'], n, fmt(a['instructions']), r['fp_ops'], a['body'], a['passes'],
-                    fmt(a['cycles']), r['arm_floor'], a['cycles'] / r['arm_floor'],
+                    fmt(a['cycles']), floor, a['cycles'] / floor,
                     100.0 * a['cycles'] / ARM_CYCLES_PER_SAMPLE))
     w('')
     w('## Inside Pure Data')
@@ -635,9 +641,11 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
     for r in rows:
         if r['class'].endswith('L~'):
             continue  # the same as the right channel
-        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.' % (
+        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.%s' % (
             r['class'], ' (and the left channel)' if r['class'].endswith('R~') else '',
-            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why']))
+            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why'],
+            ' At block size 1, %d cycles: %s.' % (r['arm_floor_one'], r['arm_floor_one_why'])
+            if r['arm_floor_one'] else ''))
     return '\n'.join(out) + '\n'
 
 
@@ -652,11 +660,15 @@ def main():
     ap.add_argument('--skip-pd', action='store_true', help='leave out the runs inside Pd')
     ap.add_argument('--baseline', default=os.path.join(ROOT, 'bench', 'baseline.json'),
                     help='counts of an earlier version to set beside these')
+    ap.add_argument('--denormals-only', action='store_true',
+                    help='only the subnormal-flag checks, spliced into the existing report')
     args = ap.parse_args()
     out = args.out or (os.path.join(args.build, 'bench', 'BENCHMARKS.md') if args.smoke
                        else os.path.join(ROOT, 'docs', 'BENCHMARKS.md'))
 
     rows = load_table(args.build)
+    if args.denormals_only:
+        return splice_denormals(args, rows, out)
     gbench, context = google_benchmark(args.build, args.smoke)
     counts = {}
     for r in rows:
@@ -704,6 +716,27 @@ def main():
     open(out, 'w').write(text)
     json.dump(results, open(os.path.join(args.build, 'bench', 'results.json'), 'w'), indent=1)
     print(text)
+    log('written to', out)
+
+
+def splice_denormals(args, rows, out):
+    """Runs only the subnormal-flag checks and puts their table into the report at `out`,
+    after the timing table of its Denormals section."""
+    denormals = {'x86-64': denormal_flags([], os.path.join(args.build, 'bench', 'tavrelle_count'),
+                                          rows, args.smoke)}
+    arm_count = os.path.join(args.arm_build, 'bench', 'tavrelle_count')
+    if os.path.exists(arm_count) and shutil.which('qemu-arm'):
+        denormals['ARM'] = denormal_flags(list(QEMU), arm_count, rows, args.smoke)
+    lines = []
+    denormal_section(lines.append, rows, denormals, args.smoke)
+    text = open(out).read()
+    start = text.index('## Denormals')
+    end = text.index('\n## ', start + 1)
+    section = text[start:end].rstrip('\n')
+    cut = section.find('\n\nOver the whole decay')
+    if cut >= 0:
+        section = section[:cut]
+    open(out, 'w').write(text[:start] + section + '\n' + '\n'.join(lines) + '\n' + text[end:])
     log('written to', out)
 
 

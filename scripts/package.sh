@@ -18,6 +18,7 @@ mkdir -p "$work/tavrelle/examples"
 lib=$work/tavrelle
 
 cp build/tavrelle/*-help.pd build/tavrelle/tavrelle-meta.pd LICENSE "$lib/"
+cp -R build/tavrelle/tavrelle-selftest.pd build/tavrelle/selftest "$lib/"
 cp docs/package-README.md "$lib/README.md"
 cp build/tavrelle/tavrelle-selftest.pd "$lib/"
 cp -R build/tavrelle/selftest "$lib/"
