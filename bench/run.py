@@ -463,7 +463,7 @@ def real_boards(w):
     w('')
     w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
       'their owners sent it: the timing table is each class\'s CPU time per instance as a '
-      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+      'share of one core at 44.1 kHz, 32 instances at once, in the Pd named.')
     w('')
     with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
         boards = json.load(f)
@@ -474,6 +474,27 @@ def real_boards(w):
         w('')
         w('```sh\n%s\n```\n\n```\n%s\n```' % (b['command'], b['output'].strip()))
     w('')
+
+
+def denormal_section(w, rows, denormals, smoke):
+    w('')
+    w('Over the whole decay, at the rates and block sizes where a state decays furthest '
+      'inside one block: one second of full-scale noise, then %s of silence, with the '
+      'FPU\'s flushing off (as the test host and any host built without fast-math run; Pd '
+      'itself flushes). 0: no floating-point operation raised a subnormal flag (x86-64: '
+      'underflow or denormal operand in the MXCSR; the ARM build under qemu-arm: the '
+      'FPSCR\'s cumulative UFC or IDC); **1**: one did.' % ('a short stretch' if smoke else '20 s'))
+    w('')
+    cols = ['%s kHz, %d' % (('%g' % (rate / 1000.0)), n) for rate, n in DENORMAL_CASES]
+    platforms = [p for p in ('x86-64', 'ARM') if p in denormals]
+    table_head(w, 'Class', *['%s: %s' % (p, c) for p in platforms for c in cols])
+    for r in rows:
+        cells = []
+        for p in platforms:
+            for rate, n in DENORMAL_CASES:
+                v = denormals[p].get((r['class'], rate, n))
+                cells.append('—' if v is None else ('**1**' if v else '0'))
+        w('| `%s` | %s |' % (r['class'], ' | '.join(cells)))
 
 
 def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=None, denormals=None):
@@ -533,24 +554,7 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
             r['class'], fmt(loud[0], 2), fmt(dec[0], 2), ratio, loud[1], dec[1],
             'yes' if ratio <= 1.10 else 'no'))
     if denormals:
-        w('')
-        w('Over the whole decay, at the rates and block sizes where a state decays furthest '
-          'inside one block: one second of full-scale noise, then %s of silence, with the '
-          'FPU\'s flushing off (as the test host and any host built without fast-math run; Pd '
-          'itself flushes). 0: no floating-point operation raised a subnormal flag (x86-64: '
-          'underflow or denormal operand in the MXCSR; the ARM build under qemu-arm: the '
-          'FPSCR\'s cumulative UFC or IDC); **1**: one did.' % ('a short stretch' if smoke else '20 s'))
-        w('')
-        cols = ['%s kHz, %d' % (('%g' % (rate / 1000.0)), n) for rate, n in DENORMAL_CASES]
-        platforms = [p for p in ('x86-64', 'ARM') if p in denormals]
-        table_head(w, 'Class', *['%s: %s' % (p, c) for p in platforms for c in cols])
-        for r in rows:
-            cells = []
-            for p in platforms:
-                for rate, n in DENORMAL_CASES:
-                    v = denormals[p].get((r['class'], rate, n))
-                    cells.append('—' if v is None else ('**1**' if v else '0'))
-            w('| `%s` | %s |' % (r['class'], ' | '.join(cells)))
+        denormal_section(w, rows, denormals, smoke)
     w('')
     w('## ARMv6 build (ARM1176, VFP11)')
     w('')
@@ -656,11 +660,15 @@ def main():
     ap.add_argument('--skip-pd', action='store_true', help='leave out the runs inside Pd')
     ap.add_argument('--baseline', default=os.path.join(ROOT, 'bench', 'baseline.json'),
                     help='counts of an earlier version to set beside these')
+    ap.add_argument('--denormals-only', action='store_true',
+                    help='only the subnormal-flag checks, spliced into the existing report')
     args = ap.parse_args()
     out = args.out or (os.path.join(args.build, 'bench', 'BENCHMARKS.md') if args.smoke
                        else os.path.join(ROOT, 'docs', 'BENCHMARKS.md'))
 
     rows = load_table(args.build)
+    if args.denormals_only:
+        return splice_denormals(args, rows, out)
     gbench, context = google_benchmark(args.build, args.smoke)
     counts = {}
     for r in rows:
@@ -708,6 +716,27 @@ def main():
     open(out, 'w').write(text)
     json.dump(results, open(os.path.join(args.build, 'bench', 'results.json'), 'w'), indent=1)
     print(text)
+    log('written to', out)
+
+
+def splice_denormals(args, rows, out):
+    """Runs only the subnormal-flag checks and puts their table into the report at `out`,
+    after the timing table of its Denormals section."""
+    denormals = {'x86-64': denormal_flags([], os.path.join(args.build, 'bench', 'tavrelle_count'),
+                                          rows, args.smoke)}
+    arm_count = os.path.join(args.arm_build, 'bench', 'tavrelle_count')
+    if os.path.exists(arm_count) and shutil.which('qemu-arm'):
+        denormals['ARM'] = denormal_flags(list(QEMU), arm_count, rows, args.smoke)
+    lines = []
+    denormal_section(lines.append, rows, denormals, args.smoke)
+    text = open(out).read()
+    start = text.index('## Denormals')
+    end = text.index('\n## ', start + 1)
+    section = text[start:end].rstrip('\n')
+    cut = section.find('\n\nOver the whole decay')
+    if cut >= 0:
+        section = section[:cut]
+    open(out, 'w').write(text[:start] + section + '\n' + '\n'.join(lines) + '\n' + text[end:])
     log('written to', out)
 
 

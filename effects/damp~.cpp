@@ -2,6 +2,7 @@
 // 200 Hz to a quarter of the sample rate on a square-law curve.
 #include "tavrelle.h"
 
+#include <algorithm>
 #include <cmath>
 
 struct t_damp {
@@ -55,9 +56,9 @@ static void damp_tone(t_damp *x, float t) {
 
 // One sample of the filter over the arithmetic A: the low state moves by band x f and is
 // the output; the high part is (input - low) - 1.4 band; the band state moves by f x high.
-template <class A> static inline float damp_step(float &low, float &band, float f, float s) {
+template <class A> static inline float damp_step(float &low, float &band, float f, float s, float &high) {
     low = A::add(low, A::mul(band, f));
-    float high = A::sub(A::sub(s, low), A::mul(band, kDamping));
+    high = A::sub(A::sub(s, low), A::mul(band, kDamping));
     band = A::add(band, A::mul(f, high));
     return low;
 }
@@ -67,22 +68,106 @@ static t_int *damp_perform(t_int *w) {
     const float f = x->x_coef;
     float low = x->x_low;
     float band = x->x_band;
-    // No step can come below 2^-126 while the states and the input are each zero or at
-    // least 2^-100 / f (and 2^-100): a product is then 0 or at least 2^-100, and a sum that
-    // cancels keeps the grid of terms that large. That test costs a few integer steps a
-    // sample, beside a recurrence that waits on its own latency; the states of a decay
-    // (every block of 300 samples or more, and some of 64) and quiet inputs fail it, and
-    // those samples take the flushing steps, which give what Pd's flushing FPU gives.
-    const int f_exponent = f > 0.0f ? tav::ftz::exponent_field(f) - 127 : 0;
-    const std::uint32_t floor_key = tav::ftz::order_key(tav::ftz::power_of_two(-100 - f_exponent));
-    using tav::ftz::zero_or_at_least;
-    for (int i = 0; i < n; i++) {
+    // Subnormal arithmetic, and the bits that differ from Pd's flushing FPU, come only
+    // where a value falls near 2^-126: at the end of a decay (inside one block at
+    // "tone" 0.6 to 0.8, and in every decay at blocks of 300 samples and more) or for
+    // inputs that small. No step of a sample comes below 2^-126 while the states and the
+    // input are each 0 or at least 2^-100 / f (then a product is 0 or at least 2^-100, and
+    // a sum that cancels keeps the grid of terms that large). The next sample's band
+    // state is the old one plus f x high, so it passes when those two are 0 or 2^24 times
+    // larger; with one floor for all four values, the test of the next sample is ready
+    // as soon as high is, and its integer steps fill the slots where the recurrence waits
+    // on its own latency. A sample that fails it takes the flushing steps, which give what
+    // Pd's flushing FPU gives.
+    // The floor 2^-76 / f^2 (f taken down to a power of two; below 2^-101, which no rate
+    // gives, as if it were 2^-101, when every state takes the flushing steps).
+    const int f_exponent = std::max(tav::ftz::exponent_field(f), 26) - 127;
+    const std::uint32_t floor_key = tav::ftz::order_key(tav::ftz::power_of_two(-76 - 2 * f_exponent));
+    const tav::ftz::OrderKeys key;
+    constexpr auto least = tav::ftz::OrderKeys::least;
+    auto clear = [&](float a, float b, float c) { return least(least(key(a), key(b)), key(c)) >= floor_key; };
+    float high = 0.0f;
+    int i = 0;
+    if (n > 1 && clear(low, band, in[0]) && !tav::overlap_shifted(in, out, n)) {
+        bool by_hand = false;
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
+        if constexpr (sizeof(t_sample) == sizeof(float)) { // it reads and writes single floats
+            // damp_step<Plain> for the samples before the last, with the test of the next
+            // sample between its steps, scheduled for the ARM11's in-order pipeline by hand:
+            // each step of the recurrence issues as its operand arrives (28 cycles a sample,
+            // the recurrence's own latency) and the test's integer steps fill the waits.
+            // The arithmetic is the plain form's, step for step (vmla and vmls round the
+            // product before the sum); the last sample, and every sample after a failed test,
+            // go through the loop below.
+            const t_sample *at = in, *last = in + n - 1;
+            t_sample *to = out;
+            float s = in[0], d;
+            const float damping = kDamping;
+            const std::uint32_t below_floor = floor_key - 1u;
+            std::uint32_t kb, kx, kl, kh;
+            asm volatile(
+                "1: vmla.f32 %[low], %[band], %[f]\n\t"      // low += band x f
+                "vmov %[kb], %[band]\n\t"
+                "ldr %[kx], [%[at], #4]\n\t"                 // the next input's bits
+                "add %[at], %[at], #4\n\t"
+                "add %[kb], %[m1], %[kb], lsl #1\n\t"
+                "add %[kx], %[m1], %[kx], lsl #1\n\t"
+                "cmp %[kb], %[kx]\n\t"
+                "vsub.f32 %[d], %[s], %[low]\n\t"            // input - low
+                "movhi %[kb], %[kx]\n\t"
+                "vldr %[s], [%[at]]\n\t"                     // the next input
+                "vmov %[kl], %[low]\n\t"
+                "vstr %[low], [%[to]]\n\t"                   // out = low
+                "add %[to], %[to], #4\n\t"
+                "add %[kl], %[m1], %[kl], lsl #1\n\t"
+                "vmls.f32 %[d], %[band], %[damping]\n\t"     // high = (input - low) - band x 1.4
+                "cmp %[kb], %[kl]\n\t"
+                "movhi %[kb], %[kl]\n\t"
+                "cmp %[last], %[at]\n\t"
+                "moveq %[kb], #0\n\t"                        // the last sample: leave the loop
+                "cmp %[kb], %[below]\n\t"
+                "vmla.f32 %[band], %[d], %[f]\n\t"           // band += high x f
+                "vmov %[kh], %[d]\n\t"
+                "add %[kh], %[m1], %[kh], lsl #1\n\t"
+                "cmphi %[kh], %[below]\n\t"
+                "bhi 1b\n\t"
+                : [low] "+t"(low), [band] "+t"(band), [s] "+t"(s), [d] "=&t"(d), [at] "+r"(at), [to] "+r"(to),
+                  [kb] "=&r"(kb), [kx] "=&r"(kx), [kl] "=&r"(kl), [kh] "=&r"(kh)
+                : [f] "t"(f), [damping] "t"(damping), [m1] "r"(key.minus_one), [below] "r"(below_floor), [last] "r"(last)
+                : "cc", "memory");
+            high = d;
+            i = static_cast<int>(at - in);
+            by_hand = true;
+        }
+#endif
+        if (!by_hand) {
+            // damp_step<Plain> for the samples before the last, with the test of the next
+            // sample written between its steps: the next input is read first, and high,
+            // computed last, is folded in last. The last sample, and every sample after a
+            // failed test, go through the loop below.
+            for (; i < n - 1; i++) {
+                float s = in[i];
+                std::uint32_t least_key = key(band);
+                low = low + band * f;
+                least_key = least(least_key, key(in[i + 1]));
+                float d = s - low;
+                out[i] = static_cast<t_sample>(low);
+                least_key = least(least_key, key(low));
+                high = d - band * kDamping;
+                band = band + f * high;
+                if (least(least_key, key(high)) < floor_key) [[unlikely]] {
+                    i++;
+                    break;
+                }
+            }
+        }
+    }
+    // The rest of the block sample by sample, each with the test of its own values.
+    for (; i < n; i++) {
         float s = in[i];
-        if (zero_or_at_least(low, floor_key) && zero_or_at_least(band, floor_key) &&
-            zero_or_at_least(s, floor_key)) [[likely]]
-            out[i] = damp_step<tav::ftz::Plain>(low, band, f, s);
-        else
-            out[i] = damp_step<tav::ftz::Flushing>(low, band, f, s);
+        float o = clear(low, band, s) ? damp_step<tav::ftz::Plain>(low, band, f, s, high)
+                                      : damp_step<tav::ftz::Flushing>(low, band, f, s, high);
+        out[i] = static_cast<t_sample>(o);
     }
     // An infinite, NaN or runaway state restarts from zero; a decayed one settles at zero.
     x->x_low = tav::is_tiny_or_huge(low) ? 0.0f : low;

@@ -104,9 +104,9 @@ static void duck_run(t_duck *x, const t_sample *in, t_sample *out, int n, Heard 
 #pragma GCC unroll 4
         for (int j = 0; j < S; j++) t[j] = target(t[j]);
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) out[i + j] = smooth(t[j]);
+        for (int j = 0; j < S; j++) out[i + j] = static_cast<t_sample>(smooth(t[j]));
     }
-    for (; i < n; i++) out[i] = smooth(target(attack_of(in[i])));
+    for (; i < n; i++) out[i] = static_cast<t_sample>(smooth(target(attack_of(in[i]))));
     x->x_env = env;
     x->x_gain = gain;
 }
@@ -126,7 +126,7 @@ static float heard_quickly(float v) {
 static t_int *duck_perform(t_int *w) {
     auto [x, in, out, n] = tav::unpack<t_duck>(w);
     if (x->x_bypass) {
-        for (int i = 0; i < n; i++) out[i] = 1.0f;
+        for (int i = 0; i < n; i++) out[i] = static_cast<t_sample>(1.0f);
         return w + 5;
     }
     // With the levels above 2^-60, a depth of 0 or from 2^-60, a coefficient of 0 or from

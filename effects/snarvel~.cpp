@@ -4,8 +4,8 @@
 // "noisegate" moves the quantiser within one code step; at mix 0 the input passes as is.
 #include "tavrelle.h"
 
+#include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 struct t_snarvel {
@@ -51,14 +51,40 @@ static float centred(std::int32_t q) {
     return static_cast<float>(static_cast<std::int32_t>(code) - kFlippedSilence);
 }
 
-// True when every u lies inside the 32-bit range, where a plain cast is exact: the bits
-// of a magnitude order like its value, and the OR of patterns is at least each one. NaN,
-// and the rare group that this test cannot clear, go through saturating_int32.
-template <int S> static bool plainly_in_range(const float (&u)[S]) {
+// centred() of every low byte, for the fast path: a load where the conversion back to
+// float and the integer steps before it would take four instructions on ARM.
+constexpr auto kCentredByte = [] {
+    std::array<float, 256> table{};
+    for (std::uint32_t k = 0; k < 256; k++)
+        table[k] = static_cast<float>(static_cast<std::int32_t>(k ^ kFlippedBit) - kFlippedSilence);
+    return table;
+}();
+
+// saturating_int32 of four values. On ARM that is what the VFP's conversion does by itself
+// (toward zero, saturating, NaN to 0). Elsewhere a plain cast is exact when every value
+// lies inside the 32-bit range: the bits of a magnitude order like its value, and the OR
+// of patterns is at least each one; NaN, and the rare group that this test cannot clear,
+// go through saturating_int32.
+static void to_codes(const float (&u)[4], std::int32_t (&q)[4]) {
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; j++) {
+        float r;
+        asm("vcvt.s32.f32 %0, %1" : "=t"(r) : "t"(u[j]));
+        q[j] = std::bit_cast<std::int32_t>(r);
+    }
+#else
     std::uint32_t any = 0;
 #pragma GCC unroll 4
     for (float v : u) any |= std::bit_cast<std::uint32_t>(v);
-    return (any & 0x7FFFFFFFu) < 0x4F000000u; // 2^31
+    if ((any & 0x7FFFFFFFu) < 0x4F000000u) [[likely]] { // 2^31
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; j++) q[j] = static_cast<std::int32_t>(u[j]);
+    } else {
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; j++) q[j] = saturating_int32(u[j]);
+    }
+#endif
 }
 
 static void *snarvel_new() {
@@ -104,6 +130,17 @@ static inline float snarvel_step(float &y, float s, std::int32_t q, float coef, 
     return o;
 }
 
+// Samples from..to-1 with the flushing steps, from the state y; returns the new state.
+[[gnu::noinline]] static float snarvel_flushing(const t_sample *in, t_sample *out, int from, int to, float y,
+                                                const t_snarvel &x) {
+    for (int i = from; i < to; i++) {
+        float s = in[i];
+        out[i] = static_cast<t_sample>(snarvel_step<tav::ftz::Flushing>(
+            y, s, saturating_int32(codes(x.x_offset, s)), x.x_coef, x.x_wet, x.x_dry));
+    }
+    return y;
+}
+
 // The thresholds of the fast path (see snarvel_perform), as tav::ftz::order_key gives them.
 constexpr std::uint32_t kStateFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u - 1u;
 constexpr std::uint32_t kInputFrom = std::bit_cast<std::uint32_t>(0x1p-76f) * 2u - 1u;
@@ -128,41 +165,32 @@ static t_int *snarvel_perform(t_int *w) {
     // 2^-100 (the dry gain is 0 or at least 2^-24). A test per group of four; a group that
     // fails it (the end of a long decay at a low rate, inputs near 2^-126) takes the
     // flushing steps, which give what Pd's flushing FPU gives.
-    const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom);
-    using tav::ftz::order_key;
-    auto flushing = [&, in = in, out = out](int from, int to) {
-        for (int i = from; i < to; i++) {
-            float s = in[i];
-            out[i] = snarvel_step<tav::ftz::Flushing>(y, s, saturating_int32(codes(offset, s)), coef, wet, dry);
-        }
-    };
-    // Four samples at a time: their codes are independent and their conversions overlap;
-    // only the high-pass's state passes from one to the next.
-    constexpr int S = 4;
+    const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom) &&
+                       !tav::overlap_shifted(in, out, n);
+    const tav::ftz::OrderKeys key;
+    constexpr auto least = tav::ftz::OrderKeys::least;
     int i = 0;
-    for (; i + S <= n; i += S) {
-        float s[S], u[S];
-        std::int32_t q[S];
-        bool clear = usual & (order_key(y) >= kStateFrom);
+    for (; usual && i + 4 <= n; i += 4) {
+        float s[4], u[4];
+        std::int32_t q[4];
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) s[j] = in[i + j], clear &= order_key(s[j]) >= kInputFrom;
-        if (!clear) [[unlikely]] {
-            flushing(i, i + S);
+        for (int j = 0; j < 4; j++) s[j] = in[i + j];
+        std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
+        if ((key(y) < kStateFrom) | (inputs < kInputFrom)) [[unlikely]] {
+            y = snarvel_flushing(in, out, i, i + 4, y, *x);
             continue;
         }
 #pragma GCC unroll 4
-        for (int j = 0; j < S; j++) u[j] = codes(offset, s[j]);
-        if (plainly_in_range(u)) [[likely]] {
+        for (int j = 0; j < 4; j++) u[j] = codes(offset, s[j]);
+        to_codes(u, q);
 #pragma GCC unroll 4
-            for (int j = 0; j < S; j++) q[j] = static_cast<std::int32_t>(u[j]);
-        } else {
-#pragma GCC unroll 4
-            for (int j = 0; j < S; j++) q[j] = saturating_int32(u[j]);
+        for (int j = 0; j < 4; j++) {
+            float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
+            out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
+            y = next;
         }
-#pragma GCC unroll 4
-        for (int j = 0; j < S; j++) out[i + j] = snarvel_step<tav::ftz::Plain>(y, s[j], q[j], coef, wet, dry);
     }
-    flushing(i, n);
+    y = snarvel_flushing(in, out, i, n, y, *x);
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }

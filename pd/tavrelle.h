@@ -105,6 +105,15 @@ struct Flushing {
 inline std::uint32_t order_key(float v) { return (bits_of(v) << 1) - 1u; }
 inline bool zero_or_at_least(float v, std::uint32_t floor_key) { return order_key(v) >= floor_key; }
 
+// order_key as a fast loop wants it: the minus one kept in a register (the empty asm hides
+// it from constant folding), so that on ARM the shift folds into the addition.
+struct OrderKeys {
+    std::uint32_t minus_one = ~0u;
+    OrderKeys() { asm("" : "+r"(minus_one)); }
+    std::uint32_t operator()(float v) const { return (bits_of(v) << 1) + minus_one; }
+    static std::uint32_t least(std::uint32_t p, std::uint32_t q) { return p < q ? p : q; }
+};
+
 // 2^e as a float, for e from -126 to 127.
 inline float power_of_two(int e) { return std::bit_cast<float>(static_cast<std::uint32_t>(e + 127) << 23); }
 
@@ -183,7 +192,7 @@ inline void pass_through(const t_sample *in, t_sample *out, int n) {
     if constexpr (sizeof(t_sample) == sizeof(float)) {
         if (in != out) std::memcpy(out, in, static_cast<std::size_t>(n) * sizeof(t_sample));
     } else {
-        for (int i = 0; i < n; i++) out[i] = static_cast<float>(in[i]);
+        for (int i = 0; i < n; i++) out[i] = static_cast<t_sample>(static_cast<float>(in[i]));
     }
 }
 

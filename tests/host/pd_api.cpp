@@ -54,9 +54,22 @@ constexpr unsigned kSubnormalFlags = 0x88u;     // IDC, UFC
 #if defined(__arm__)
 unsigned fpu_control() { unsigned v; asm volatile("vmrs %0, fpscr" : "=r"(v)); return v; }
 void set_fpu_control(unsigned v) { asm volatile("vmsr fpscr, %0" : : "r"(v)); }
-#else
-unsigned fpu_control() { unsigned long v; asm volatile("mrs %0, fpcr" : "=r"(v)); unsigned long s; asm volatile("mrs %0, fpsr" : "=r"(s)); return static_cast<unsigned>(v | s); }
-void set_fpu_control(unsigned v) { unsigned long c = v & ~0xffu, s = v & 0xffu; asm volatile("msr fpcr, %0" : : "r"(c)); asm volatile("msr fpsr, %0" : : "r"(s)); }
+#else // AArch64: the control bits in FPCR, the cumulative flags in the low byte of FPSR
+unsigned fpu_control() {
+    unsigned long c, f;
+    asm volatile("mrs %0, fpcr" : "=r"(c));
+    asm volatile("mrs %0, fpsr" : "=r"(f));
+    return static_cast<unsigned>((c & ~0xFFul) | (f & 0xFFul));
+}
+void set_fpu_control(unsigned v) {
+    unsigned long c, f;
+    asm volatile("mrs %0, fpcr" : "=r"(c));
+    asm volatile("mrs %0, fpsr" : "=r"(f));
+    c = (c & 0xFFul) | (v & ~0xFFul);
+    f = (f & ~0xFFul) | (v & 0xFFul);
+    asm volatile("msr fpcr, %0" : : "r"(c));
+    asm volatile("msr fpsr, %0" : : "r"(f));
+}
 #endif
 #endif
 

@@ -206,6 +206,12 @@ TEST(Snarvel, NonFiniteInputCodesLikeItsSaturatedValue) {
         }
 }
 
+// The centred, bit-flipped code of an input at the default offset, as described.
+float code_of(float s) {
+    auto q = static_cast<std::int32_t>(128.2f + s * 42.666f);
+    return static_cast<float>(static_cast<std::int32_t>((q & 0xFF) ^ 0x20) - 160);
+}
+
 // The high-pass through a decay into silence at low rates and long blocks, as Pd computes
 // it with the FPU flushing subnormal results to zero, and with the state's guard at each
 // block's end; the object runs with flushing off and must not touch a subnormal number.
@@ -223,9 +229,7 @@ TEST(Snarvel, DecaysAsTheFlushingFpuComputesIt) {
             host::FlushToZero flushing;
             float y = 0.0f;
             for (std::size_t i = 0; i < input.size(); i++) {
-                auto q = static_cast<std::int32_t>(128.2f + input[i] * 42.666f);
-                float c = static_cast<float>(static_cast<std::int32_t>((q & 0xFF) ^ 0x20) - 160);
-                float next = coef * y + wet * c;
+                float next = coef * y + wet * code_of(input[i]);
                 ASSERT_EQ(bits(out[i]), bits((next + dry * input[i]) - y)) << sr << " Hz, block " << block << ", at " << i;
                 y = next;
                 if ((i + 1) % block == 0 && tav::is_tiny_or_huge(y)) y = 0.0f;
@@ -248,8 +252,7 @@ TEST(Snarvel, StaysStableAtAnyRate) {
         auto out = obj.run(input);
         float y = 0.0f;
         for (std::size_t i = 0; i < input.size(); i++) {
-            auto q = static_cast<std::int32_t>(128.2f + input[i] * 42.666f);
-            float next = 0.005f * static_cast<float>(static_cast<std::int32_t>((q & 0xFF) ^ 0x20) - 160);
+            float next = 0.005f * code_of(input[i]);
             ASSERT_EQ(bits(out[i]), bits(next - y)) << sr << " Hz at " << i;
             y = next;
         }
