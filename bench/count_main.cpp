@@ -46,6 +46,8 @@ void print_table() {
                 ", \"fp_ops\": " + std::to_string(r.fp_ops) + ", \"fp_ops_why\": " +
                 quoted(r.fp_ops_why) + ", \"arm_floor\": " + std::to_string(r.arm_floor) +
                 ", \"arm_floor_why\": " + quoted(r.arm_floor_why) +
+                ", \"arm_floor_one\": " + std::to_string(r.arm_floor_one) +
+                ", \"arm_floor_one_why\": " + quoted(r.arm_floor_one_why) +
                 ", \"vanilla\": " + list(r.vanilla, quoted) +
                 ", \"delays\": " + list(r.delays, [](int n) { return std::to_string(n); }) + "}";
     }

@@ -143,7 +143,6 @@ class Arm:
         code = Disassembly(self.objdump, path, self.workdir)
         text_lo, text_hi = code.text
         fn = code.routine_at(perform - base)
-        loops = code.inner_loops(fn)
 
         def per_sample(lo, hi):
             counts = []
@@ -155,9 +154,10 @@ class Arm:
             return (counts[1] - counts[0]) / (blocks * n)
 
         instructions = per_sample(text_lo, text_hi)
-        # The loop that runs: a routine may hold loops for rare cases (subnormal-free
-        # arithmetic near 2^-126, inputs out of range) beside its inner loop.
-        passes, loop = max((per_sample(l[2], l[2] + 4), l) for l in loops)
+        # The innermost loop that runs the most instructions: a perform routine may hold
+        # others (a sample-by-sample tail, a rare careful path) that run seldom or never.
+        runs = [(per_sample(l[2], l[2] + 4), l) for l in code.inner_loops(fn)]
+        passes, loop = max(runs, key=lambda r: r[0] * code.count(r[1]))
         body = code.count(loop)
         model = float(re.search(r'model: ([0-9.]+) cycles', run(
             [sys.executable, self.model, code.file, '%x' % loop[0], '%x' % loop[1]]).stdout).group(1))
@@ -203,10 +203,10 @@ class Disassembly:
         return len([i for i in self.insns if loop[0] <= i[0] <= loop[1]])
 
     def inner_loops(self, routine):
-        """[(first, last, counted)]: the innermost loops of the routine or of a routine it
-        branches to, with the address whose executions count its passes (the backward
-        branch: a loop may be entered in its middle). A routine without a loop (a
-        one-sample form) is its own body, counted at its entry."""
+        """[(first, last, counted)]: the innermost loops of the routine and of the routines
+        it branches to, each with the address whose executions count its passes (the
+        backward branch: a loop may be entered in its middle), and the routine itself as
+        one body counted at its entry (a one-sample form has no loop)."""
         seen, todo, loops = set(), [routine], []
         while todo:
             r = todo.pop()
@@ -218,15 +218,13 @@ class Disassembly:
                 if not m or not op.startswith('b') or op.startswith(('bic', 'bx')):
                     continue
                 target = int(m.group(1), 16)
-                if op == 'b' or op == 'bl':
-                    if not r[0] <= target < r[1]:
-                        todo.append(self.routine_at(target))
-                elif target <= a:
+                if op in ('b', 'bl') and not r[0] <= target < r[1]:
+                    todo.append(self.routine_at(target))
+                elif op != 'bl' and target <= a:  # a loop may close with a plain b
                     loops.append((target, a))
         inner = [l for l in loops if not any(o != l and l[0] <= o[0] and o[1] <= l[1] for o in loops)]
-        if inner:
-            return [(first, last, last) for first, last in inner]
-        return [(routine[0], self.body(routine)[-1][0], routine[0])]
+        return [(first, last, last) for first, last in inner] + [
+            (routine[0], self.body(routine)[-1][0], routine[0])]
 
 
 # ---- Pure Data ------------------------------------------------------------------
@@ -465,7 +463,7 @@ def real_boards(w):
     w('')
     w('What the self-test (`tavrelle-selftest.pd`, see the README) printed on real boards, as '
       'their owners sent it: the timing table is each class\'s CPU time per instance as a '
-      'share of one core at 44.1 kHz, 64 instances at once, in the Pd named.')
+      'share of one core at 44.1 kHz, 32 instances at once, in the Pd named.')
     w('')
     with open(os.path.join(ROOT, 'bench', 'boards.json')) as f:
         boards = json.load(f)
@@ -569,8 +567,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
           'sample are a **model estimate**, not a measurement: the inner loop of the perform '
           'routine through the in-order VFP11 model (vfp11-model.py; no cache misses, '
           'RunFast), times the loop\'s passes per sample, plus one cycle per instruction '
-          'outside the loop. The floor is the fewest cycles the algorithm needs on this '
-          'single-issue core (see the notes). Share: of one 700 MHz core at 44.1 kHz '
+          'outside the loop. The floor is a lower bound for ordinary code on this '
+          'single-issue core: the larger of the instructions the algorithm and its tests '
+          'need and the longest dependency chain the block shape forces (at block size 1, '
+          'one sample from input to outlet; see the notes). Share: of one 700 MHz core at 44.1 kHz '
           '(15,873 cycles per sample).')
         w('')
         table_head(w, 'Class', 'Block', 'Instructions/sample', 'FP ops',
@@ -581,9 +581,10 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
                 a = arm.get((r['class'], n))
                 if not a:
                     continue
+                floor = r['arm_floor_one'] if n == 1 and r['arm_floor_one'] else r['arm_floor']
                 w('| `%s` | %d | %s | %d | %d, %.3f | %s | %d | %.2f | %.2f %% |' % (
                     r['class'], n, fmt(a['instructions']), r['fp_ops'], a['body'], a['passes'],
-                    fmt(a['cycles']), r['arm_floor'], a['cycles'] / r['arm_floor'],
+                    fmt(a['cycles']), floor, a['cycles'] / floor,
                     100.0 * a['cycles'] / ARM_CYCLES_PER_SAMPLE))
     w('')
     w('## Inside Pure Data')
@@ -640,9 +641,11 @@ def report(rows, gbench, context, counts, arm, pd, pd_setting, smoke, baseline=N
     for r in rows:
         if r['class'].endswith('L~'):
             continue  # the same as the right channel
-        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.' % (
+        w('- `%s`%s: %d FP ops (%s). ARM floor %d cycles: %s.%s' % (
             r['class'], ' (and the left channel)' if r['class'].endswith('R~') else '',
-            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why']))
+            r['fp_ops'], r['fp_ops_why'], r['arm_floor'], r['arm_floor_why'],
+            ' At block size 1, %d cycles: %s.' % (r['arm_floor_one'], r['arm_floor_one_why'])
+            if r['arm_floor_one'] else ''))
     return '\n'.join(out) + '\n'
 
 

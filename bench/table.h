@@ -27,16 +27,22 @@ struct Row {
     // hoisted): no implementation executes fewer instructions.
     int fp_ops;
     const char *fp_ops_why;
-    // Fewest ARM1176 cycles per sample: the single-issue core spends at least one cycle
-    // per instruction, and the algorithm needs at least these (a multiply and the add
-    // that follows it issue as one chained vmla, which rounds the product first; loop
-    // control and pointer steps left out, as unrolling spreads them thin), or the
-    // latency of a recurrence that no two samples can share.
+    // Fewest ARM1176 cycles per sample at the first block size: the larger of the issue
+    // count (the single-issue core spends at least one cycle per instruction, and the
+    // algorithm needs at least these, the tests of its guards included: a multiply and
+    // the add that follows it issue as one chained vmla, which rounds the product first;
+    // a load or store multiple moves two registers a cycle; loop control and pointer
+    // steps left out, as unrolling spreads them thin) and the latency of the longest
+    // dependency chain the block shape forces (a recurrence no two samples can share).
     int arm_floor;
     const char *arm_floor_why;
     // The same work as a patch of vanilla objects (see run.py), or empty.
     std::vector<std::string> vanilla;
     std::vector<int> delays; // delay lengths the vanilla patch needs, in samples
+    // The same at block size 1, where each perform call is one sample: the latency of
+    // that sample's whole chain from input to outlet bounds it (0: not run at 1).
+    int arm_floor_one = 0;
+    const char *arm_floor_one_why = "";
 };
 
 const std::vector<Row> &table();

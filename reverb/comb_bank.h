@@ -128,10 +128,19 @@ template <class X> struct Bank {
                     x->x_idx8);
     }
 
-    // S consecutive samples, stage by stage across the eight combs and the S samples, so
-    // that independent work overlaps in the floating-point pipeline. Every delay is
-    // longer than S, so no sample reads what another writes: all reads come first and
-    // no load waits behind a store.
+    // The plain step, one sample, with u = condition(in) and back[k] what comb k's line
+    // gives back:
+    //     y = (damped ? filt[0] : back[0]); y += (damped ? filt[k] : back[k]), k = 1..7
+    //     out = is_tiny(y) ? 0 : y
+    //     for each comb k: damped: filt[k] = damp * filt[k] + atten * back[k]
+    //                      line k takes u + feedback * (damped ? filt[k] : back[k])
+    //     input = u
+    // steps<S> is that step on S consecutive samples at once, stage by stage across the
+    // eight combs and the S samples, so that independent work overlaps in the
+    // floating-point pipeline. Every delay is longer than S, so no sample reads what
+    // another writes: all reads come first and no load waits behind a store. Every value
+    // comes from the same operations in the same order as in the plain step, so every
+    // bit is the same; what it buys is in the note at perform. steps<1> is the plain step.
     template <int S> [[gnu::always_inline]] void steps(const t_sample *in, t_sample *out) {
         float u[S], back[S][8], state[S + 1][8], y[S];
 #pragma GCC unroll 8
@@ -175,7 +184,10 @@ template <class X> struct Bank {
 };
 
 // Two samples at a time: the plain bank's sums are long chains of additions, and two of
-// them interleave where one would leave the pipeline waiting.
+// them interleave where one would leave the pipeline waiting. Against the plain step on
+// every sample (steps<1>) it buys little on x86-64 (110 instructions a sample instead of
+// 118 for the damped bank, 69 instead of 70 for the plain one) and much by the VFP11
+// model of the ARM1176 (81 cycles a sample instead of 102, and 65 instead of 100).
 template <class X> t_int *perform(t_int *w) {
     auto [x, in, out, n] = unpack<X>(w);
     Bank<X> bank(x);

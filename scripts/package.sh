@@ -3,8 +3,8 @@
 # ZIP holding the single folder tavrelle/) with its .dek.sha256 and the .dek.txt object
 # list made from the help patches' descriptions. It holds what a patcher needs: the
 # plug-ins of every build there is (build/, build-arm/, build-arm64/; with --all each
-# must be there), the help patches, the meta patch, the examples without the demo's
-# rendering plumbing, the licence and a short README. Before it names the archive, it
+# must be there), the help patches, the meta patch, the self-test with its data, the
+# examples without the demo's rendering plumbing, the licence and a short README. Before it names the archive, it
 # reads every plug-in as deken does (ELF machine, the ARM architecture attribute, and
 # class_new or class_new64 for the float size) and fails unless each is of the machine
 # and float size its file name says; the archive's name lists exactly what it found.
@@ -18,7 +18,10 @@ mkdir -p "$work/tavrelle/examples"
 lib=$work/tavrelle
 
 cp build/tavrelle/*-help.pd build/tavrelle/tavrelle-meta.pd LICENSE "$lib/"
+cp -R build/tavrelle/tavrelle-selftest.pd build/tavrelle/selftest "$lib/"
 cp docs/package-README.md "$lib/README.md"
+cp build/tavrelle/tavrelle-selftest.pd "$lib/"
+cp -R build/tavrelle/selftest "$lib/"
 for patch in build/tavrelle/examples/*.pd; do
     case $(basename "$patch") in *-render.pd | tav.render~.pd | tav.record~.pd) continue ;; esac
     cp "$patch" "$lib/examples/"
@@ -58,7 +61,6 @@ detect() {
 platforms=""
 status=0
 for plugin in "$lib"/*~.*; do
-    case $plugin in *-help.pd) continue ;; esac
     file=$(basename "$plugin")
     extension=.${file#*~.}
     want=${platform_of[$extension]:-}
@@ -92,5 +94,5 @@ sources="tavrelle[v$version](Sources).dek"
 git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
 (cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
 
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -c '~\.[pl][^/]*$' || true) plug-ins," \
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so)$' || true) plug-ins," \
     "$(wc -l < "build/$name.txt") objects listed; build/$sources"

@@ -5,7 +5,7 @@
 # bit for bit with the x86-64 single-precision test host's. A Pd whose name ends in -64
 # is the double-precision Pd; Pd 0.53 on 64-bit ARM stores tiny and huge samples in a table
 # as they are, which the others set to 0. $TAVRELLE_PD_FILTER, a GoogleTest filter, picks a subset of
-# the cases (for the slower emulated Pds).
+# the cases (for the slower emulated Pds). Then the self-test patch of PLUGIN_DIR in that Pd.
 set -e
 cd "$(dirname "$0")/.."
 plugins=$(cd "$1" && pwd)
@@ -18,4 +18,7 @@ for name; do
     env TAVRELLE_PD="$pd" TAVRELLE_PD_FLOATSIZE=$size TAVRELLE_PLUGIN_DIR="$plugins" \
         ${keeps:+TAVRELLE_PD_KEEPS_TINY_AND_HUGE=1} \
         build/tests/pd/pd_tests --gtest_brief=1 ${TAVRELLE_PD_FILTER:+--gtest_filter="$TAVRELLE_PD_FILTER"}
+    echo "The self-test in Pd $name:"
+    TAVRELLE_PD="$pd" sh tests/lib/selftest.sh "$plugins"
+    echo passed
 done

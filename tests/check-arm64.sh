@@ -8,6 +8,7 @@
 readelf=$1 objdump=$2
 shift 2
 status=0
+. "$(dirname "$0")/plugin-checks.sh"
 
 # One line per offending instruction of an `objdump -d` listing: "address: text: reason".
 scan_instructions() {
@@ -38,15 +39,7 @@ for plugin; do
         grep -E '^(__aarch64_|__gnu_|_init$|_fini$|frame_dummy$|(de)?register_tm_clones$|__do_global_dtors_aux$|__stack_chk_fail_local$)' | tr '\n' ' ')
     [ -n "$runtime" ] && fail "holds start-file or compiler-runtime code: $runtime"
 
-    needed=$("$readelf" -dW "$plugin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-    for lib in $needed; do
-        case $lib in libc.so.6|libm.so.6) ;; *) fail "needs $lib" ;; esac
-    done
-
-    listing=$("$objdump" -d "$plugin") || { fail "cannot be disassembled"; status=1; continue; }
-    printf '%s\n' "$listing" | grep -q '^Disassembly of section \.text:' || fail "has no code"
-    offending=$(printf '%s\n' "$listing" | scan_instructions)
-    [ -n "$offending" ] && { printf '%s\n' "$offending" | sed "s|^ *|$plugin: |"; bad=1; }
+    check_code "$plugin"
 
     [ $bad -eq 0 ] && echo "$plugin: AArch64, ARMv8.0-A, no fused multiply-add"
     [ $bad -eq 0 ] || status=1

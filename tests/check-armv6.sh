@@ -8,6 +8,7 @@
 readelf=$1 objdump=$2
 shift 2
 status=0
+. "$(dirname "$0")/plugin-checks.sh"
 
 # One line per offending instruction of an `objdump -d` listing: "address: text: reason".
 scan_instructions() {
@@ -76,15 +77,7 @@ for plugin; do
     runtime=$(printf '%s\n' "$symbols" | awk '$1 != "UND" && $2 ~ /^(__aeabi_|__gnu_|__(u?div|u?mod)[sd]i3$|_init$|_fini$|frame_dummy$|(de)?register_tm_clones$|__do_global_dtors_aux$|__stack_chk_fail_local$)/ {print $2}')
     [ -n "$runtime" ] && fail "holds start-file or compiler-runtime code:" $runtime
 
-    needed=$("$readelf" -dW "$plugin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-    for lib in $needed; do
-        case $lib in libc.so.6|libm.so.6) ;; *) fail "needs $lib" ;; esac
-    done
-
-    listing=$("$objdump" -d "$plugin") || { fail "cannot be disassembled"; status=1; continue; }
-    printf '%s\n' "$listing" | grep -q '^Disassembly of section \.text:' || fail "has no code"
-    offending=$(printf '%s\n' "$listing" | scan_instructions)
-    [ -n "$offending" ] && { printf '%s\n' "$offending" | sed "s|^ *|$plugin: |"; bad=1; }
+    check_code "$plugin"
 
     [ $bad -eq 0 ] && echo "$plugin: ARMv6, VFPv2, hard-float, ARM state only"
     [ $bad -eq 0 ] || status=1

@@ -15,7 +15,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home"
 mkdir -p "$HOME"
-make -s --no-print-directory -C "$src" install-files STAGE="$plugins" > /dev/null || exit 1
+env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s --no-print-directory -C "$src" install-files \
+    STAGE="$plugins" > /dev/null || exit 1
 installed="$HOME/.local/lib/pd/extra/tavrelle"
 cat > "$work/run.pd" <<'PATCH'
 #N canvas 0 0 300 200 12;

@@ -5,11 +5,15 @@
 set -euo pipefail
 cd "$1"
 bash scripts/package.sh > /dev/null
-dek=$(ls build/tavrelle\[v1.0\]*.dek)
+dek=$(ls build/tavrelle\[v1.0\]*.dek | grep -v '(Sources)')
 status=0
 listing=$(unzip -Z1 "$dek")
 tops=$(cut -d/ -f1 <<< "$listing" | sort -u)
 [ "$tops" = tavrelle ] || { echo "top-level entries: $tops"; status=1; }
+# What a patcher needs, and none of the demo's rendering plumbing.
+grep -q '^tavrelle/examples/reverb\.pd$' <<< "$listing" || { echo "no examples"; status=1; }
+grep -E -- '-render\.pd$|tav\.render~|tav\.record~' <<< "$listing" && { echo "holds the demo's plumbing"; status=1; }
+unzip -p "$dek" tavrelle/README.md | grep -q '^## Where it runs' || { echo "README is not the user's"; status=1; }
 for plugin in build/tavrelle/*.pd_linux; do
     class=$(basename "$plugin" .pd_linux)
     for f in "$class.pd_linux" "$class-help.pd"; do

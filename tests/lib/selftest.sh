@@ -36,14 +36,14 @@ for class in $classes; do
 done
 if [ -z "$altered" ]; then
     for class in $classes; do
-        grep -q "^$class: ok (" "$work/console.txt" || fail "$class is not ok"
+        grep -q "^$class: loaded and ok in all [0-9]* cases$" "$work/console.txt" || fail "$class is not ok"
     done
     want="tavrelle self-test: passed"
 else
     bad=$(basename "$altered" .pd_linux)
     grep -q "^$bad [a-z].*: first difference at sample [0-9]*: " "$work/console.txt" ||
         fail "no difference reported for $bad"
-    [ "$(grep -c ': ok (' "$work/console.txt")" -eq $((count - 1)) ] || fail "other classes not ok"
+    [ "$(grep -c ': loaded and ok in all' "$work/console.txt")" -eq $((count - 1)) ] || fail "other classes not ok"
     want="tavrelle self-test: FAILED (1 of $count classes)"
 fi
 [ "$(tail -n 1 "$work/console.txt")" = "$want" ] || fail "the last line is not \"$want\""

@@ -37,7 +37,11 @@ class Patch {
         body_ << "#N canvas 0 0 600 400 " << name << " 0;\n";
         return add("restore", "pd " + name);
     }
-    std::string text() const { return "#N canvas 0 0 900 700 12;\n" + body_.str() + wires_.str(); }
+    // Declares the library as a patcher's own patch does, and the memory probe beside it.
+    std::string text() const {
+        const std::string declare = "#X declare -path tavrelle -path " TAVRELLE_MEMPROBE_DIR ";\n";
+        return "#N canvas 0 0 900 700 12;\n" + declare + body_.str() + wires_.str();
+    }
 
   private:
     int count_ = 0;
@@ -127,10 +131,15 @@ PdRun run_pd(const Plan &plan, const std::string &name, const std::string &wrapp
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream(dir / "load.pd") << patch_for(plan);
+    // Opened as a patcher opens it: no -path, the library installed (linked) where Pd looks
+    // by default under a scratch HOME.
     fs::path plugins = fs::path(host::plugin_path(plan.classes[0])).parent_path();
-    std::string cmd = "cd '" + dir.string() + "' && timeout 900 " + wrapper +
-                      " pd -nogui -noaudio -batch -nrt -noprefs -stderr -r 48000 -path '" +
-                      plugins.string() + "' -path '" TAVRELLE_MEMPROBE_DIR "' -open load.pd > console.txt 2>&1";
+    fs::create_directories(dir / "home/.local/lib/pd/extra");
+    fs::create_directory_symlink(fs::absolute(plugins), dir / "home/.local/lib/pd/extra/tavrelle");
+    std::string cmd = "cd '" + dir.string() + "' && HOME='" + (dir / "home").string() +
+                      "' timeout 900 " + wrapper +
+                      " pd -nogui -noaudio -batch -nrt -noprefs -stderr -r 48000 -open load.pd" +
+                      " > console.txt 2>&1";
     int status = std::system(cmd.c_str());
     PdRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -58,9 +58,8 @@ TEST_P(EffectsInPd, BlockSizeOne) {
     expect_same_as_host(c, run_in_pd(c));
 }
 
-// In a subpatch upsampled by 2 every effect follows its signals' rate (the host, which
-// Pd matches bit for bit, takes it from the signal), so its output is not what it is
-// without upsampling.
+// In a subpatch upsampled by 2, every effect follows its signals' rate, so its output
+// differs from what it gives at Pd's rate.
 TEST_P(EffectsInPd, UpsampledSubpatch) {
     auto [effect, sr] = GetParam();
     Case c{effect.cls, sig::noise(4000, 0.8f), effect.settings};
