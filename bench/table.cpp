@@ -29,13 +29,6 @@ constexpr const char *kDiffuserFloor =
 constexpr const char *kNetworkOps =
     "input +1e-21 (1); per section the sum, the product and the difference (3), eight "
     "sections (24)";
-constexpr const char *kNetworkFloor =
-    "17 floating-point issues for the network (the offset; per section a vadd and a vnmls "
-    "on the old input, which is replaced after it), its state in registers for the block; "
-    "4 for the input's test (its bits in a core register, half a transfer; the huge and "
-    "the -1e-21 tests, 3; half a branch), either of which sends the sample to the careful "
-    "sections; each chain's sections recur only every other sample (14 cycles a bank), "
-    "well under the issue count";
 const std::vector<int> kCombsR = {1139, 1211, 1300, 1379, 1445, 1514, 1580, 1640};
 const std::vector<int> kCombsL = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
 const std::vector<int> kStagesR = {579, 464, 364, 248};
@@ -58,7 +51,7 @@ const std::vector<Row> kTable = {
      "the network (25); b x b + a x a (3); the square root's five multiplies and one "
      "subtraction (6); the scaling (1)",
      40,
-     "the network's 17 and the input's 4; 9 more floating-point issues (a vmul and a vmla "
+     "the network's 17 and the input's 4 (as for quorrel~); 9 more floating-point issues (a vmul and a vmla "
      "for the magnitude; x x 0.5, t, a copy of 1.5, the vmls, y1 and y1 x x for the "
      "square root; the scaling) and 3 moves and integer steps for the root's estimate; 1 "
      "load and store (two samples a transfer each way); 5.5 for the pair's range test "
@@ -70,9 +63,14 @@ const std::vector<Row> kTable = {
      "the squares (vmul, vmla); 7 for the root's estimate (a transfer, a subtraction, a "
      "transfer back); 35 for t, the vmls, y1, y1 x x and the scaling in a row; 1 to store"},
     {"quorrel~", {}, Input::Program, {64, 1}, 25, kNetworkOps, 26,
-     "the network's 17 and the input's 4; 1.5 loads and stores (the input two samples a "
-     "transfer, each outlet likewise); 3.5 for the outlets' tiny tests (two double "
-     "transfers, four tests and a branch for two samples)",
+     "17 floating-point issues for the network (the offset; per section a vadd and a vnmls "
+     "on the old input, which is replaced after it), its state in registers for the block; "
+     "4 for the input's test (its bits in a core register, half a transfer; the huge and "
+     "the -1e-21 tests, 3; half a branch), either of which sends the sample to the careful "
+     "sections; 1.5 loads and stores (the input two samples a transfer, each outlet "
+     "likewise); 3.5 for the outlets' tiny tests (two double transfers, four tests and a "
+     "branch for two samples); each chain's sections recur only every other sample (14 "
+     "cycles a bank), well under the issue count",
      {"analytic-pair"}, {}, 78,
      "70 for the network (3 to fetch the input pointer, 4 to load the sample, 7 for the "
      "offset, 56 for the direct chain's four sections: a vadd then a vnmls, 7 cycles each, "

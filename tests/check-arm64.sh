@@ -17,9 +17,9 @@ scan_instructions() {
     $1 ~ /^ *[0-9a-f]+:$/ && NF >= 3 {
         addr = $1; op = $3; args = $4
         if (op ~ /^\./) next
-        if (op ~ /^(fn?madd|fn?msub|fmla|fmls|fmlal2?|fmlsl2?|bfml.*)$/) { report("fused multiply-add"); next }
+        if (op ~ /^(fn?madd|fn?msub|fmla|fmls|fmlal2?|fmlsl2?|bfmlal[bt])$/) { report("fused multiply-add"); next }
         if (op ~ /^(ld(add|clr|eor|set|smax|smin|umax|umin)|swp|casp?)(a|al|l)?[bh]?$/) { report("ARMv8.1 atomic"); next }
-        if (op ~ /^(sqrdml[as]h|[su]dot|usdot|fjcvtzs|frint(32|64)[xz]|fcmla|fcadd|bf.*)$/) { report("later than ARMv8.0-A"); next }
+        if (op ~ /^(sqrdml[as]h|[su]dot|usdot|fjcvtzs|frint(32|64)[xz]|fcmla|fcadd|bf(cvtn?2?|dot|mmla))$/) { report("later than ARMv8.0-A"); next }
         if (op ~ /^f/ && args ~ /(^|[^a-z0-9_])h[0-9]+|\.[0-9]*h/) { report("half-precision arithmetic"); next }
         if (args ~ /(^|[^a-z0-9_])(z[0-9]+|p[0-9]+\/[mz])/) { report("SVE"); next }
         if (op ~ /UNDEFINED|undefined/ || args ~ /UNDEFINED|undefined/) report("not a valid instruction")
