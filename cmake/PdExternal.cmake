@@ -87,9 +87,10 @@ function(add_pd_external class source)
     if(PD64_EXTENSIONS)
         list(GET PD64_EXTENSIONS 0 first)
         # Pd's samples, floats and rates are doubles there; arithmetic that mixes one with
-        # a float would run in double precision, so none may compile.
+        # a float would run in double precision, so none may compile. (GCC's check; clang's
+        # also refuses the plain widening of a float result into an output sample.)
         target_compile_definitions(${target}_64 PRIVATE PD_FLOATSIZE=64)
-        target_compile_options(${target}_64 PRIVATE -Werror=double-promotion)
+        target_compile_options(${target}_64 PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Werror=double-promotion>)
         set_target_properties(${target}_64 PROPERTIES SUFFIX "${first}")
         foreach(extension IN LISTS PD64_EXTENSIONS)
             if(NOT extension STREQUAL first)

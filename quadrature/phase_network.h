@@ -58,21 +58,11 @@ inline float guard(float v) {
 inline bool zero_input(float u) { return (bits_of(u) << 1) == 0; }
 
 // One section as the arithmetic goes with results below 2^-126 flushed to zeros of their
-// sign (as Pd runs), without making a subnormal number (a kernel trap on ARM's VFP11). Only
-// operands all below 2^-100 can give such a result; for them each step is done scaled up
-// by 2^64, which is exact in the normal range, and a scaled result below 2^-62 is a zero.
+// sign (as Pd runs), without making a subnormal number (a kernel trap on ARM's VFP11).
 namespace flushed {
-constexpr float kUp = 0x1p64f, kDown = 0x1p-64f;
-inline bool small(float v) { return (bits_of(v) & 0x7FFFFFFFu) < 0x0D800000u; } // < 2^-100
-inline float down(float w) {
-    return (bits_of(w) & 0x7FFFFFFFu) < 0x20800000u ? w * 0.0f : w * kDown;
-}
-inline float add(float a, float b) {
-    return small(a) && small(b) ? down(a * kUp + b * kUp) : a + b;
-}
-inline float mul(float c, float a) { return small(a) ? down(c * (a * kUp)) : c * a; } // c > 1/8
 inline float section(float c, float s, t_cfsection &q) {
-    float y = add(mul(c, add(s, q.y2)), -q.x2);
+    using tav::ftz::add, tav::ftz::mul, tav::ftz::sub;
+    float y = sub(mul(c, add(s, q.y2)), q.x2);
     q.x2 = s, q.y2 = y;
     return y;
 }
