@@ -87,40 +87,42 @@ package: build arm arm64
 	@cd build/package-check && unzip -q ../tavrelle*Linux-amd64-32*.dek
 	@tests/which-plugin.sh build/package-check/tavrelle $(ALL_PDS)
 
+# A cross build: $(1) names its preset, its folder build-$(1) and its package group.
+define cross_build
+	@scripts/deps.sh check $(1) 2>/dev/null || scripts/deps.sh install $(1)
+	@cmake --preset $(1) >/dev/null
+	@cmake --build --preset $(1)
+endef
+
+# A cross build's tests: the tests inside Pd in the Pds of Debian machine $(2) (Pd 0.53,
+# 0.55 and the double-precision 0.55, under qemu), with the plug-ins of both builds in one
+# folder, as an installed library may hold them, and the expected output from the x86-64
+# test host; then the build's own tests (instruction checks, the test host under qemu).
+define cross_check
+	@cmake --build --preset $(1) --target tests/all
+	@cmake --build --preset default --target tests/pd/all
+	@rm -rf build-$(1)/shared && mkdir -p build-$(1)/shared
+	@cp -R $(STAGE)/. build-$(1)/tavrelle/. build-$(1)/shared/
+	@scripts/pd-tests.sh build-$(1)/shared 0.53-$(2) 0.55-$(2) 0.55-$(2)-64
+	@ctest --preset $(1)
+endef
+
 # ARMv6 with VFPv2, hard-float: <class>.l_arm, which Pd on 32-bit ARM tries first.
 arm:
-	@scripts/deps.sh check arm 2>/dev/null || scripts/deps.sh install arm
-	@cmake --preset arm >/dev/null
-	@cmake --build --preset arm
+	$(call cross_build,arm)
 
-# First the tests inside Pd with Pd and the plug-ins on ARM but the expected output from
-# the x86-64 test host (one folder holds both builds, as an installed library may), in
-# Debian's armhf Pd 0.53 and 0.55 and the double-precision 0.55; then the self-test patch
-# in that folder; then the ARM build's own tests: the instruction checks, and the test
-# host and Pd 0.53 under qemu-arm.
+# Under qemu-arm, in Debian's armhf Pds (the self-test runs in each).
 check-arm: arm build
-	@cmake --build --preset arm --target tests/all
-	@cmake --build --preset default --target tests/pd/all
-	@rm -rf build-arm/shared && mkdir -p build-arm/shared
-	@cp -R $(STAGE)/. build-arm/tavrelle/. build-arm/shared/
-	@scripts/pd-tests.sh build-arm/shared 0.53-armhf 0.55-armhf 0.55-armhf-64
-	@ctest --preset arm
+	$(call cross_check,arm,armhf)
 
 # ARMv8-A: <class>.l_arm64, which Pd on 64-bit ARM tries first, and the double-precision
 # <class>.linux-arm64-64.so.
 arm64:
-	@scripts/deps.sh check arm64 2>/dev/null || scripts/deps.sh install arm64
-	@cmake --preset arm64 >/dev/null
-	@cmake --build --preset arm64
+	$(call cross_build,arm64)
 
-# As check-arm, with Debian's arm64 Pds under qemu-aarch64 (the build's own tests in Pd 0.55).
+# Under qemu-aarch64, in Debian's arm64 Pds.
 check-arm64: arm64 build
-	@cmake --build --preset arm64 --target tests/all
-	@cmake --build --preset default --target tests/pd/all
-	@rm -rf build-arm64/shared && mkdir -p build-arm64/shared
-	@cp -R $(STAGE)/. build-arm64/tavrelle/. build-arm64/shared/
-	@scripts/pd-tests.sh build-arm64/shared 0.53-arm64 0.55-arm64 0.55-arm64-64
-	@ctest --preset arm64
+	$(call cross_check,arm64,arm64)
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build

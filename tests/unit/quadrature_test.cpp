@@ -10,14 +10,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cfenv>
 #include <cmath>
 #include <cstring>
 #include <tuple>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 // The network state as the plug-ins name it, so that init_cfilters is called through a
 // pointer of its own type.
@@ -391,52 +386,12 @@ TEST_P(Forms, HugeAndNonFiniteSamplesEnterAsExactZero) {
 
 // ---- subnormal numbers --------------------------------------------------------------
 
-// The floating-point control register's flush bits (x86: FTZ and DAZ; ARM: FZ, which also
-// reads subnormal operands as zero) and the sticky flags that subnormal arithmetic leaves:
-// underflow, and x86's denormal-operand or ARM's input-denormal flag.
-#if defined(__x86_64__) || defined(__i386__)
-constexpr unsigned kFlushBits = 0x8040u, kDenormalFlag = 0x2u;
-unsigned fp_control() { return _mm_getcsr(); }
-void set_fp_control(unsigned v) { _mm_setcsr(v); }
-#elif defined(__arm__)
-constexpr unsigned kFlushBits = 1u << 24, kDenormalFlag = 1u << 7;
-unsigned fp_control() {
-    unsigned v;
-    asm volatile("vmrs %0, fpscr" : "=r"(v));
-    return v;
-}
-void set_fp_control(unsigned v) { asm volatile("vmsr fpscr, %0" : : "r"(v)); }
-#elif defined(__aarch64__)
-// FZ lives in the FPCR, the sticky flags in the FPSR's low byte; one word holds both here.
-constexpr unsigned kFlushBits = 1u << 24, kDenormalFlag = 1u << 7;
-unsigned fp_control() {
-    unsigned long c, s;
-    asm volatile("mrs %0, fpcr" : "=r"(c));
-    asm volatile("mrs %0, fpsr" : "=r"(s));
-    return static_cast<unsigned>(c | s);
-}
-void set_fp_control(unsigned v) {
-    const unsigned long c = v & ~0xFFu, s = v & 0xFFu;
-    asm volatile("msr fpcr, %0" : : "r"(c));
-    asm volatile("msr fpsr, %0" : : "r"(s));
-}
-#endif
-
-void clear_subnormal_flags() {
-    std::feclearexcept(FE_ALL_EXCEPT);
-    set_fp_control(fp_control() & ~kDenormalFlag);
-}
-bool subnormal_flags_raised() {
-    return std::fetestexcept(FE_UNDERFLOW) != 0 || (fp_control() & kDenormalFlag) != 0;
-}
+using host::clear_subnormal_flags, host::subnormal_flags_raised;
 
 // Runs f with subnormal results flushed to zeros of their sign, as Pd runs.
 template <class F> auto flushing(F f) {
-    const unsigned saved = fp_control();
-    set_fp_control(saved | kFlushBits);
-    auto result = f();
-    set_fp_control(saved);
-    return result;
+    host::FlushToZero on;
+    return f();
 }
 
 // Both classes' outlets as the arithmetic documents them, one sample at a time from a
