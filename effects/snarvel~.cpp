@@ -141,9 +141,9 @@ static inline float snarvel_step(float &y, float s, std::int32_t q, float coef, 
     return y;
 }
 
-// The thresholds of the fast path (see snarvel_perform), as tav::ftz::order_key gives them.
-constexpr std::uint32_t kStateFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u - 1u;
-constexpr std::uint32_t kInputFrom = std::bit_cast<std::uint32_t>(0x1p-76f) * 2u - 1u;
+// The threshold of the fast path for the state and the inputs (see snarvel_perform), as
+// tav::ftz::order_key gives it.
+constexpr std::uint32_t kGroupFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u - 1u;
 constexpr float kWetFrom = 0x1p-48f, kPoleFrom = 0x1p-8f;
 
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
@@ -184,7 +184,7 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             "add %[b1], %[m1], %[b1], lsl #1\n\t"
             "add %[b2], %[m1], %[b2], lsl #1\n\t"
             "add %[b3], %[m1], %[b3], lsl #1\n\t"
-            "cmp %[b0], %[in_floor]\n\t"
+            "cmp %[b0], %[floor]\n\t"
             "vmov %[b0], %[y]\n\t"
             "vmul.f32 s12, %[dry], s0\n\t"
             "vcvt.s32.f32 s4, s4\n\t"
@@ -195,10 +195,10 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             "vmul.f32 s13, %[dry], s1\n\t"
             "vmul.f32 s14, %[dry], s2\n\t"
             "vmul.f32 s15, %[dry], s3\n\t"
-            "cmphs %[b1], %[in_floor]\n\t"
-            "cmphs %[b2], %[in_floor]\n\t"
-            "cmphs %[b3], %[in_floor]\n\t"
-            "cmphs %[b0], %[state_floor]\n\t"
+            "cmphs %[b1], %[floor]\n\t"
+            "cmphs %[b2], %[floor]\n\t"
+            "cmphs %[b3], %[floor]\n\t"
+            "cmphs %[b0], %[floor]\n\t"
             "vmov %[b0], s4\n\t"
             "vmov %[b1], s5\n\t"
             "vmov %[b2], s6\n\t"
@@ -249,13 +249,13 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             "vcvt.s32.f32 s5, s5\n\t"
             "vcvt.s32.f32 s6, s6\n\t"
             "vcvt.s32.f32 s7, s7\n\t"
-            "cmp %[b0], %[in_floor]\n\t"
-            "cmphs %[b1], %[in_floor]\n\t"
+            "cmp %[b0], %[floor]\n\t"
+            "cmphs %[b1], %[floor]\n\t"
             "vsub.f32 s13, s13, s8\n\t"
             "vmla.f32 %[y], %[coef], s10\n\t"
             "vadd.f32 s14, s14, s10\n\t"
-            "cmphs %[b2], %[in_floor]\n\t"
-            "cmphs %[b3], %[in_floor]\n\t"
+            "cmphs %[b2], %[floor]\n\t"
+            "cmphs %[b3], %[floor]\n\t"
             "vmov %[b0], s4\n\t"
             "vmov %[b1], s5\n\t"
             "vmov %[b2], s6\n\t"
@@ -277,7 +277,7 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             "vldr s9, [%[b1]]\n\t"
             "add %[b0], %[m1], %[b0], lsl #1\n\t"
             "vldr s10, [%[b2]]\n\t"
-            "cmphs %[b0], %[state_floor]\n\t"
+            "cmphs %[b0], %[floor]\n\t"
             "vmul.f32 s8, %[wet], s8\n\t"
             "vmul.f32 s9, %[wet], s9\n\t"
             "vstmia %[to]!, {s12-s15}\n\t"
@@ -308,7 +308,7 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1), [b2] "=&r"(b2),
               [b3] "=&r"(b3), "=@cccc"(failed)
             : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()), [m1] "r"(minus_one),
-              [in_floor] "r"(kInputFrom), [state_floor] "r"(kStateFrom), [k] "t"(kCodesPerUnit),
+              [floor] "r"(kGroupFrom), [k] "t"(kCodesPerUnit),
               [wet] "t"(x.x_wet), [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
             : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12", "s13", "s14",
               "s15", "memory");
@@ -334,12 +334,12 @@ static t_int *snarvel_perform(t_int *w) {
     float y = x->x_state;
     // No step can come below 2^-126 while the wet gain is at least 2^-48, the pole 0 or at
     // least 2^-8 in magnitude (every rate above 253 Hz) and, at the start of a group, the
-    // state and the group's inputs are each zero or at least 2^-66 and 2^-76: over four
-    // samples the state then stays above 2^-91 (it decays by the pole at most, and where
-    // the wet code cancels it, it keeps the grid of the wet gain), and the dry input above
-    // 2^-100 (the dry gain is 0 or at least 2^-24). A test per group of four; a group that
-    // fails it (the end of a long decay at a low rate, inputs near 2^-126) takes the
-    // flushing steps, which give what Pd's flushing FPU gives.
+    // state and the group's inputs are each zero or at least 2^-66: over four samples the
+    // state then stays above 2^-91 (it decays by the pole at most, and where the wet code
+    // cancels it, it keeps the grid of the wet gain), and the dry input above 2^-90 (the
+    // dry gain is 0 or at least 2^-24). A test per group of four; a group that fails it
+    // (the end of a long decay at a low rate, inputs below 2^-66) takes the flushing steps,
+    // which give what Pd's flushing FPU gives.
     const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom) &&
                        !tav::overlap_shifted(in, out, n);
     const tav::ftz::OrderKeys key;
@@ -358,7 +358,7 @@ static t_int *snarvel_perform(t_int *w) {
 #pragma GCC unroll 4
         for (int j = 0; j < 4; j++) s[j] = in[i + j];
         std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
-        if ((key(y) < kStateFrom) | (inputs < kInputFrom)) [[unlikely]] {
+        if (least(key(y), inputs) < kGroupFrom) [[unlikely]] {
             y = snarvel_flushing(in, out, i, i + 4, y, *x);
             continue;
         }
