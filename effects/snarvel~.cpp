@@ -156,139 +156,136 @@ constexpr float kWetFrom = 0x1p-48f, kPoleFrom = 0x1p-8f;
 // integer steps of the test fill the waits of the FP pipeline. The arithmetic is the plain
 // form's, step for step: vmla rounds the product before the sum, the sums are those of the
 // plain form with their terms swapped at most, and vcvt.s32.f32 is saturating_int32 itself.
-// A group that fails its test goes through the flushing steps.
-static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int whole, float &y,
-                                          const t_snarvel &x) {
+// A group that fails its test goes through the flushing steps, and so do the samples after
+// the last group.
+static inline void snarvel_by_hand(const t_sample *in, t_sample *out, int whole, int n, float &y,
+                                   const t_snarvel &x) {
     const float offsets[4] = {x.x_offset, x.x_offset, x.x_offset, x.x_offset};
-    const std::uint32_t minus_one = tav::ftz::OrderKeys{}.minus_one;
     const t_sample *at = in, *const end = in + whole;
     t_sample *to = out;
     while (at != end) {
-        std::uint32_t b0, b1, b2, b3;
+        std::uint32_t b0, b1, b2;
         bool failed;
         // Registers s0-s3 hold a group's inputs, s4-s7 its codes, s8-s11 its table values
         // and then the new states, s12-s15 dry x input and then the outputs.
         asm volatile(
-            // The front half of the first group and its test.
-            "vldmia %[at]!, {s0-s3}\n\t"
-            "vldmia %[offsets], {s4-s7}\n\t"
+            // The front half of the first group, and its test.
+            "vldmia %[at]!, {s0-s3}\n\t" // the group's inputs
+            "vldmia %[offsets], {s4-s7}\n\t" // four copies of the offset
             "vmov %[b0], s0\n\t"
             "vmov %[b1], s1\n\t"
             "vmov %[b2], s2\n\t"
-            "vmla.f32 s4, s0, %[k]\n\t"
+            "vmla.f32 s4, s0, %[k]\n\t" // codes = offset + s x 42.666
             "vmla.f32 s5, s1, %[k]\n\t"
             "vmla.f32 s6, s2, %[k]\n\t"
             "vmla.f32 s7, s3, %[k]\n\t"
-            "vmov %[b3], s3\n\t"
-            "add %[b0], %[m1], %[b0], lsl #1\n\t"
-            "add %[b1], %[m1], %[b1], lsl #1\n\t"
-            "add %[b2], %[m1], %[b2], lsl #1\n\t"
-            "add %[b3], %[m1], %[b3], lsl #1\n\t"
-            "cmp %[b0], %[floor]\n\t"
-            "vmov %[b0], %[y]\n\t"
-            "vmul.f32 s12, %[dry], s0\n\t"
-            "vcvt.s32.f32 s4, s4\n\t"
+            "add %[b0], %[m], %[b0], lsl #1\n\t" // 2 x bits - 2 x bits(2^-66): at most m for 0 and from 2^-66
+            "add %[b1], %[m], %[b1], lsl #1\n\t"
+            "add %[b2], %[m], %[b2], lsl #1\n\t"
+            "cmp %[b0], %[m]\n\t"
+            "vmov %[b0], s3\n\t"
+            "cmpls %[b1], %[m]\n\t"
+            "vmul.f32 s12, %[dry], s0\n\t" // dry x s
+            "add %[b0], %[m], %[b0], lsl #1\n\t"
+            "cmpls %[b2], %[m]\n\t"
+            "vmov %[b1], %[y]\n\t" // the state
+            "vmul.f32 s13, %[dry], s1\n\t"
+            "cmpls %[b0], %[m]\n\t"
+            "add %[b1], %[m], %[b1], lsl #1\n\t"
+            "vcvt.s32.f32 s4, s4\n\t" // toward zero, saturating, NaN to 0
             "vcvt.s32.f32 s5, s5\n\t"
             "vcvt.s32.f32 s6, s6\n\t"
             "vcvt.s32.f32 s7, s7\n\t"
-            "add %[b0], %[m1], %[b0], lsl #1\n\t"
-            "vmul.f32 s13, %[dry], s1\n\t"
+            "cmpls %[b1], %[m]\n\t"
             "vmul.f32 s14, %[dry], s2\n\t"
             "vmul.f32 s15, %[dry], s3\n\t"
-            "cmphs %[b1], %[floor]\n\t"
-            "cmphs %[b2], %[floor]\n\t"
-            "cmphs %[b3], %[floor]\n\t"
-            "cmphs %[b0], %[floor]\n\t"
             "vmov %[b0], s4\n\t"
             "vmov %[b1], s5\n\t"
             "vmov %[b2], s6\n\t"
-            "vmov %[b3], s7\n\t"
-            "and %[b0], %[b0], #255\n\t"
+            "and %[b0], %[b0], #255\n\t" // the low byte of the code
             "and %[b1], %[b1], #255\n\t"
             "and %[b2], %[b2], #255\n\t"
-            "and %[b3], %[b3], #255\n\t"
             "add %[b0], %[table], %[b0], lsl #2\n\t"
             "add %[b1], %[table], %[b1], lsl #2\n\t"
             "add %[b2], %[table], %[b2], lsl #2\n\t"
-            "add %[b3], %[table], %[b3], lsl #2\n\t"
-            "vldr s8, [%[b0]]\n\t"
+            "vldr s8, [%[b0]]\n\t" // its centred, bit-flipped value
+            "vmov %[b0], s7\n\t"
             "vldr s9, [%[b1]]\n\t"
+            "and %[b0], %[b0], #255\n\t"
             "vldr s10, [%[b2]]\n\t"
-            "vldr s11, [%[b3]]\n\t"
-            "vmul.f32 s8, %[wet], s8\n\t"
+            "add %[b0], %[table], %[b0], lsl #2\n\t"
+            "vldr s11, [%[b0]]\n\t"
+            "vmul.f32 s8, %[wet], s8\n\t" // wet x c
             "vmul.f32 s9, %[wet], s9\n\t"
             "vmul.f32 s10, %[wet], s10\n\t"
-            "cmphs %[end], %[at]\n\t"
-            "bls 2f\n"
-            // The back half of this group (states next = wet x c + coef x y, outputs
-            // (dry x s + next) - y) beside the front half of the next (codes = offset +
-            // s x 42.666 converted toward zero, table values by their low byte, wet x c,
-            // dry x s, and the test of its inputs and of the state it starts from).
+            "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
+            "bcs 2f\n"
+            // The back half of this group beside the front half of the next, and its test.
             "1: vldmia %[at]!, {s0-s3}\n\t"
-            "vmla.f32 s8, %[coef], %[y]\n\t"
+            "vmla.f32 s8, %[coef], %[y]\n\t" // next = wet x c + coef x y
             "vldmia %[offsets], {s4-s7}\n\t"
             "vmov %[b0], s0\n\t"
             "vmov %[b1], s1\n\t"
             "vmov %[b2], s2\n\t"
             "vmla.f32 s4, s0, %[k]\n\t"
             "vmla.f32 s9, %[coef], s8\n\t"
-            "vadd.f32 s12, s12, s8\n\t"
+            "vadd.f32 s12, s12, s8\n\t" // out = (dry x s + next) - y
             "vmla.f32 s5, s1, %[k]\n\t"
             "vmla.f32 s6, s2, %[k]\n\t"
             "vmla.f32 s7, s3, %[k]\n\t"
-            "vmov %[b3], s3\n\t"
-            "add %[b0], %[m1], %[b0], lsl #1\n\t"
-            "add %[b1], %[m1], %[b1], lsl #1\n\t"
-            "add %[b2], %[m1], %[b2], lsl #1\n\t"
+            "add %[b0], %[m], %[b0], lsl #1\n\t"
+            "add %[b1], %[m], %[b1], lsl #1\n\t"
+            "add %[b2], %[m], %[b2], lsl #1\n\t"
+            "cmp %[b0], %[m]\n\t"
             "vsub.f32 s12, s12, %[y]\n\t"
             "vmul.f32 %[y], %[wet], s11\n\t" // the last sample's wet x c, where its state goes
-            "add %[b3], %[m1], %[b3], lsl #1\n\t"
+            "vmov %[b0], s3\n\t"
+            "cmpls %[b1], %[m]\n\t"
             "vmla.f32 s10, %[coef], s9\n\t"
             "vadd.f32 s13, s13, s9\n\t"
+            "cmpls %[b2], %[m]\n\t"
+            "add %[b0], %[m], %[b0], lsl #1\n\t"
             "vcvt.s32.f32 s4, s4\n\t"
             "vcvt.s32.f32 s5, s5\n\t"
             "vcvt.s32.f32 s6, s6\n\t"
             "vcvt.s32.f32 s7, s7\n\t"
-            "cmp %[b0], %[floor]\n\t"
-            "cmphs %[b1], %[floor]\n\t"
+            "cmpls %[b0], %[m]\n\t"
             "vsub.f32 s13, s13, s8\n\t"
             "vmla.f32 %[y], %[coef], s10\n\t"
             "vadd.f32 s14, s14, s10\n\t"
-            "cmphs %[b2], %[floor]\n\t"
-            "cmphs %[b3], %[floor]\n\t"
             "vmov %[b0], s4\n\t"
             "vmov %[b1], s5\n\t"
             "vmov %[b2], s6\n\t"
-            "vmov %[b3], s7\n\t"
             "and %[b0], %[b0], #255\n\t"
-            "vsub.f32 s14, s14, s9\n\t"
-            "vadd.f32 s15, s15, %[y]\n\t"
             "and %[b1], %[b1], #255\n\t"
             "and %[b2], %[b2], #255\n\t"
-            "and %[b3], %[b3], #255\n\t"
+            "vsub.f32 s14, s14, s9\n\t"
+            "vadd.f32 s15, s15, %[y]\n\t"
             "add %[b0], %[table], %[b0], lsl #2\n\t"
             "add %[b1], %[table], %[b1], lsl #2\n\t"
             "add %[b2], %[table], %[b2], lsl #2\n\t"
-            "add %[b3], %[table], %[b3], lsl #2\n\t"
-            "vsub.f32 s15, s15, s10\n\t"
             "vldr s8, [%[b0]]\n\t"
-            "vmov %[b0], %[y]\n\t"
-            "vldr s11, [%[b3]]\n\t"
+            "vmov %[b0], s7\n\t"
             "vldr s9, [%[b1]]\n\t"
-            "add %[b0], %[m1], %[b0], lsl #1\n\t"
+            "vmov %[b1], %[y]\n\t" // the state the next group starts from
+            "and %[b0], %[b0], #255\n\t"
+            "vsub.f32 s15, s15, s10\n\t"
+            "add %[b0], %[table], %[b0], lsl #2\n\t"
+            "add %[b1], %[m], %[b1], lsl #1\n\t"
+            "vldr s11, [%[b0]]\n\t"
             "vldr s10, [%[b2]]\n\t"
-            "cmphs %[b0], %[floor]\n\t"
+            "cmpls %[b1], %[m]\n\t"
             "vmul.f32 s8, %[wet], s8\n\t"
             "vmul.f32 s9, %[wet], s9\n\t"
-            "vstmia %[to]!, {s12-s15}\n\t"
+            "vstmia %[to]!, {s12-s15}\n\t" // this group's outputs
             "vmul.f32 s10, %[wet], s10\n\t"
             "vmul.f32 s12, %[dry], s0\n\t"
             "vmul.f32 s13, %[dry], s1\n\t"
             "vmul.f32 s14, %[dry], s2\n\t"
             "vmul.f32 s15, %[dry], s3\n\t"
-            "cmphs %[end], %[at]\n\t" // hi: passed, and another group follows
-            "bhi 1b\n"
-            "2: bcc 3f\n\t" // cc: the test failed, the front half is left unused, and stays
+            "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
+            "bcc 1b\n"
+            "2: bne 3f\n\t" // ne: the test failed; the front half is left unused
             // The back half of the last group.
             "vmla.f32 s8, %[coef], %[y]\n\t"
             "vmla.f32 s9, %[coef], s8\n\t"
@@ -306,18 +303,17 @@ static inline void snarvel_groups_by_hand(const t_sample *in, t_sample *out, int
             "vstmia %[to]!, {s12-s15}\n"
             "3:\n"
             : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1), [b2] "=&r"(b2),
-              [b3] "=&r"(b3), "=@cccc"(failed)
-            : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()), [m1] "r"(minus_one),
-              [floor] "r"(kGroupFrom), [k] "t"(kCodesPerUnit),
+              "=@ccne"(failed)
+            : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()), [m] "r"(-(kGroupFrom + 1u)), [k] "t"(kCodesPerUnit),
               [wet] "t"(x.x_wet), [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
             : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12", "s13", "s14",
               "s15", "memory");
-        if (failed) { // the group at `to`
-            const int from = static_cast<int>(to - out);
-            y = snarvel_flushing(in, out, from, from + 4, y, x);
+        if (failed) { // the group before `at`
+            y = snarvel_flushing(at - 4, to, 0, 4, y, x);
             to += 4;
         }
     }
+    if (whole < n) y = snarvel_flushing(end, to, 0, n - whole, y, x);
 }
 #endif
 
@@ -345,34 +341,34 @@ static t_int *snarvel_perform(t_int *w) {
     const tav::ftz::OrderKeys key;
     constexpr auto least = tav::ftz::OrderKeys::least;
     const int whole = usual ? n & ~3 : 0; // the samples in groups of four
-    bool by_hand = false;
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-    if constexpr (sizeof(t_sample) == sizeof(float)) { // it reads and writes single floats
-        snarvel_groups_by_hand(in, out, whole, y, *x);
-        by_hand = true;
-    }
+    if constexpr (sizeof(t_sample) == sizeof(float)) // it reads and writes single floats
+        snarvel_by_hand(in, out, whole, n, y, *x);
+    else
 #endif
-    for (int i = 0; !by_hand && i < whole; i += 4) {
-        float s[4], u[4];
-        std::int32_t q[4];
+    {
+        for (int i = 0; i < whole; i += 4) {
+            float s[4], u[4];
+            std::int32_t q[4];
 #pragma GCC unroll 4
-        for (int j = 0; j < 4; j++) s[j] = in[i + j];
-        std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
-        if (least(key(y), inputs) < kGroupFrom) [[unlikely]] {
-            y = snarvel_flushing(in, out, i, i + 4, y, *x);
-            continue;
+            for (int j = 0; j < 4; j++) s[j] = in[i + j];
+            std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
+            if (least(key(y), inputs) < kGroupFrom) [[unlikely]] {
+                y = snarvel_flushing(in, out, i, i + 4, y, *x);
+                continue;
+            }
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; j++) u[j] = codes(offset, s[j]);
+            to_codes(u, q);
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; j++) {
+                float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
+                out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
+                y = next;
+            }
         }
-#pragma GCC unroll 4
-        for (int j = 0; j < 4; j++) u[j] = codes(offset, s[j]);
-        to_codes(u, q);
-#pragma GCC unroll 4
-        for (int j = 0; j < 4; j++) {
-            float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
-            out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
-            y = next;
-        }
+        if (whole < n) y = snarvel_flushing(in, out, whole, n, y, *x);
     }
-    if (whole < n) y = snarvel_flushing(in, out, whole, n, y, *x);
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }

@@ -238,6 +238,29 @@ TEST(Snarvel, DecaysAsTheFlushingFpuComputesIt) {
     host::watch_subnormal_flags(false);
 }
 
+// Inputs that are not 0 but below 2^-66 send their group of four through the flushing
+// steps, alone, wherever it sits in a block (first, inside, last, before the rest of an odd
+// block), with the groups around it on the fast path; the object runs with flushing off.
+TEST(Snarvel, TinyInputsInsideABlockGiveTheFlushedArithmetic) {
+    auto input = sig::noise(2000, 0.9f);
+    for (std::size_t i : {0u, 70u, 131u, 256u, 321u, 322u, 1003u, 1940u, 1999u}) input[i] = 1e-30f;
+    input[700] = -0x1p-67f;
+    host::watch_subnormal_flags(true);
+    for (int block : {64, 67})
+        for (bool in_place : {false, true}) {
+            auto out = render(input, {{"mix", 0.6f}}, 44100.0f, block, in_place);
+            host::FlushToZero flushing;
+            float y = 0.0f;
+            for (std::size_t i = 0; i < input.size(); i++) {
+                float next = kCoef44k * y + 0.6f * 0.005f * code_of(input[i]);
+                ASSERT_EQ(bits(out[i]), bits((next + (1.0f - 0.6f) * input[i]) - y))
+                    << "block " << block << (in_place ? " in place" : "") << " at " << i;
+                y = next;
+            }
+        }
+    host::watch_subnormal_flags(false);
+}
+
 // Below about 125.7 Hz the pole 1 - 251.32742 / r would reach -1 and beyond: the state
 // would ring up without end (near 1e22 and then NaN in a subpatch at 1/512 of 44.1 kHz).
 // There the pole is 0 and the high-pass the plain first difference of the wet code; at
