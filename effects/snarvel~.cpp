@@ -147,17 +147,21 @@ constexpr std::uint32_t kGroupFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u
 constexpr float kWetFrom = 0x1p-48f, kPoleFrom = 0x1p-8f;
 
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-// The groups of four of snarvel_perform's usual path, scheduled for the ARM11's in-order
-// pipeline by hand: the long chain of a sample (load, code, conversion, transfer, table,
-// high-pass, output: about 55 cycles) is split in two, and the loop runs the front half of
-// the next group (its codes, conversions, table values and test) beside the back half of
-// this one (the high-pass recurrence, one vmla a sample, and the outputs), so that each
-// group issues in 67 cycles by the VFP11 model where the plain form's loop takes 145; the
-// integer steps of the test fill the waits of the FP pipeline. The arithmetic is the plain
-// form's, step for step: vmla rounds the product before the sum, the sums are those of the
-// plain form with their terms swapped at most, and vcvt.s32.f32 is saturating_int32 itself.
-// A group that fails its test goes through the flushing steps, and so do the samples after
-// the last group.
+// The groups of four of snarvel_perform's usual path, scheduled by hand for the ARM11's
+// in-order pipeline. A sample's chain (load, code, conversion, transfer, table value,
+// high-pass, output) is about 90 cycles long, so the loop is software-pipelined: each pass
+// runs the back half of one group (the recurrence next = wet x c + coef x y, one vmla a
+// sample, and the outputs (dry x s + next) - y) beside the front half of the next (its
+// codes offset + s x 42.666, their conversion, the table values, dry x s and its test),
+// the test's integer steps in the waits of the FP pipeline. By the VFP11 model a pass
+// issues in 67 cycles, its instruction count, where the plain form's loop takes 145 a
+// group: at block 64, 17.9 cycles a sample from 37.6 (the front half of the first group and
+// the back half of the last, outside the loop, take 54 and 49 cycles by the model for their
+// 64 instructions). Every bit is the plain form's: the same operations in the same order
+// (vmla rounds the product before the sum; a sum's two terms are swapped at most),
+// vcvt.s32.f32 is saturating_int32 itself, and the test passes the groups the plain form's
+// passes. A group that fails it, and the samples after the last group, take the flushing
+// steps.
 static inline void snarvel_by_hand(const t_sample *in, t_sample *out, int whole, int n, float &y,
                                    const t_snarvel &x) {
     const float offsets[4] = {x.x_offset, x.x_offset, x.x_offset, x.x_offset};
@@ -179,7 +183,9 @@ static inline void snarvel_by_hand(const t_sample *in, t_sample *out, int whole,
             "vmla.f32 s5, s1, %[k]\n\t"
             "vmla.f32 s6, s2, %[k]\n\t"
             "vmla.f32 s7, s3, %[k]\n\t"
-            "add %[b0], %[m], %[b0], lsl #1\n\t" // 2 x bits - 2 x bits(2^-66): at most m for 0 and from 2^-66
+            // Each test: 2 x bits + m, where m = -2 x bits(2^-66), is at most m (unsigned)
+            // for 0 and from 2^-66 up, as the plain form's order keys compare.
+            "add %[b0], %[m], %[b0], lsl #1\n\t"
             "add %[b1], %[m], %[b1], lsl #1\n\t"
             "add %[b2], %[m], %[b2], lsl #1\n\t"
             "cmp %[b0], %[m]\n\t"
@@ -302,16 +308,16 @@ static inline void snarvel_by_hand(const t_sample *in, t_sample *out, int whole,
             "vsub.f32 s15, s15, s10\n\t"
             "vstmia %[to]!, {s12-s15}\n"
             "3:\n"
-            : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1), [b2] "=&r"(b2),
-              "=@ccne"(failed)
-            : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()), [m] "r"(-(kGroupFrom + 1u)), [k] "t"(kCodesPerUnit),
-              [wet] "t"(x.x_wet), [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
-            : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12", "s13", "s14",
-              "s15", "memory");
-        if (failed) { // the group before `at`
-            y = snarvel_flushing(at - 4, to, 0, 4, y, x);
-            to += 4;
-        }
+            : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1),
+              [b2] "=&r"(b2), "=@ccne"(failed)
+            : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()),
+              [m] "r"(-(kGroupFrom + 1u)), [k] "t"(kCodesPerUnit), [wet] "t"(x.x_wet),
+              [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
+            : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12",
+              "s13", "s14", "s15", "memory");
+        if (!failed) break; // every group done
+        y = snarvel_flushing(at - 4, to, 0, 4, y, x); // the group before `at`
+        to += 4;
     }
     if (whole < n) y = snarvel_flushing(end, to, 0, n - whole, y, x);
 }
@@ -340,35 +346,35 @@ static t_int *snarvel_perform(t_int *w) {
                        !tav::overlap_shifted(in, out, n);
     const tav::ftz::OrderKeys key;
     constexpr auto least = tav::ftz::OrderKeys::least;
-    const int whole = usual ? n & ~3 : 0; // the samples in groups of four
+    int i = 0;
+    bool by_hand = false;
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-    if constexpr (sizeof(t_sample) == sizeof(float)) // it reads and writes single floats
-        snarvel_by_hand(in, out, whole, n, y, *x);
-    else
-#endif
-    {
-        for (int i = 0; i < whole; i += 4) {
-            float s[4], u[4];
-            std::int32_t q[4];
-#pragma GCC unroll 4
-            for (int j = 0; j < 4; j++) s[j] = in[i + j];
-            std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
-            if (least(key(y), inputs) < kGroupFrom) [[unlikely]] {
-                y = snarvel_flushing(in, out, i, i + 4, y, *x);
-                continue;
-            }
-#pragma GCC unroll 4
-            for (int j = 0; j < 4; j++) u[j] = codes(offset, s[j]);
-            to_codes(u, q);
-#pragma GCC unroll 4
-            for (int j = 0; j < 4; j++) {
-                float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
-                out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
-                y = next;
-            }
-        }
-        if (whole < n) y = snarvel_flushing(in, out, whole, n, y, *x);
+    if constexpr (sizeof(t_sample) == sizeof(float)) { // it reads and writes single floats
+        snarvel_by_hand(in, out, usual ? n & ~3 : 0, n, y, *x); // the groups and the rest
+        by_hand = true;
     }
+#endif
+    for (; !by_hand && usual && i + 4 <= n; i += 4) {
+        float s[4], u[4];
+        std::int32_t q[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; j++) s[j] = in[i + j];
+        std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
+        if ((key(y) < kGroupFrom) | (inputs < kGroupFrom)) [[unlikely]] {
+            y = snarvel_flushing(in, out, i, i + 4, y, *x);
+            continue;
+        }
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; j++) u[j] = codes(offset, s[j]);
+        to_codes(u, q);
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; j++) {
+            float next = coef * y + wet * kCentredByte[static_cast<std::uint32_t>(q[j]) & 0xFFu];
+            out[i + j] = static_cast<t_sample>((next + dry * s[j]) - y);
+            y = next;
+        }
+    }
+    if (!by_hand) y = snarvel_flushing(in, out, i, n, y, *x);
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }
