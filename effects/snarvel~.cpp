@@ -146,222 +146,21 @@ static inline float snarvel_step(float &y, float s, std::int32_t q, float coef, 
 constexpr std::uint32_t kGroupFrom = std::bit_cast<std::uint32_t>(0x1p-66f) * 2u - 1u;
 constexpr float kWetFrom = 0x1p-48f, kPoleFrom = 0x1p-8f;
 
-#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-// The groups of four of snarvel_perform's usual path, scheduled by hand for the ARM11's
-// in-order pipeline. A sample's chain (load, code, conversion, transfer, table value,
-// high-pass, output) is about 90 cycles long, so the loop is software-pipelined: each pass
-// runs the back half of one group (the recurrence next = wet x c + coef x y, one vmla a
-// sample, and the outputs (dry x s + next) - y) beside the front half of the next (its
-// codes offset + s x 42.666, their conversion, the table values, dry x s and its test),
-// the test's integer steps in the waits of the FP pipeline. By the VFP11 model a pass
-// issues in 67 cycles, its instruction count, where the plain form's loop takes 145 a
-// group: at block 64, 17.9 cycles a sample from 37.6 (the front half of the first group and
-// the back half of the last, outside the loop, take 54 and 49 cycles by the model for their
-// 64 instructions). Every bit is the plain form's: the same operations in the same order
-// (vmla rounds the product before the sum; a sum's two terms are swapped at most),
-// vcvt.s32.f32 is saturating_int32 itself, and the test passes the groups the plain form's
-// passes. A group that fails it, and the samples after the last group, take the flushing
-// steps.
-static inline void snarvel_by_hand(const t_sample *in, t_sample *out, int whole, int n, float &y,
-                                   const t_snarvel &x) {
-    const float offsets[4] = {x.x_offset, x.x_offset, x.x_offset, x.x_offset};
-    const t_sample *at = in, *const end = in + whole;
-    t_sample *to = out;
-    while (at != end) {
-        std::uint32_t b0, b1, b2;
-        bool failed;
-        // Registers s0-s3 hold a group's inputs, s4-s7 its codes, s8-s11 its table values
-        // and then the new states, s12-s15 dry x input and then the outputs.
-        asm volatile(
-            // The front half of the first group, and its test.
-            "vldmia %[at]!, {s0-s3}\n\t" // the group's inputs
-            "vldmia %[offsets], {s4-s7}\n\t" // four copies of the offset
-            "vmov %[b0], s0\n\t"
-            "vmov %[b1], s1\n\t"
-            "vmov %[b2], s2\n\t"
-            "vmla.f32 s4, s0, %[k]\n\t" // codes = offset + s x 42.666
-            "vmla.f32 s5, s1, %[k]\n\t"
-            "vmla.f32 s6, s2, %[k]\n\t"
-            "vmla.f32 s7, s3, %[k]\n\t"
-            // Each test: 2 x bits + m, where m = -2 x bits(2^-66), is at most m (unsigned)
-            // for 0 and from 2^-66 up, as the plain form's order keys compare.
-            "add %[b0], %[m], %[b0], lsl #1\n\t"
-            "add %[b1], %[m], %[b1], lsl #1\n\t"
-            "add %[b2], %[m], %[b2], lsl #1\n\t"
-            "cmp %[b0], %[m]\n\t"
-            "vmov %[b0], s3\n\t"
-            "cmpls %[b1], %[m]\n\t"
-            "vmul.f32 s12, %[dry], s0\n\t" // dry x s
-            "add %[b0], %[m], %[b0], lsl #1\n\t"
-            "cmpls %[b2], %[m]\n\t"
-            "vmov %[b1], %[y]\n\t" // the state
-            "vmul.f32 s13, %[dry], s1\n\t"
-            "cmpls %[b0], %[m]\n\t"
-            "add %[b1], %[m], %[b1], lsl #1\n\t"
-            "vcvt.s32.f32 s4, s4\n\t" // toward zero, saturating, NaN to 0
-            "vcvt.s32.f32 s5, s5\n\t"
-            "vcvt.s32.f32 s6, s6\n\t"
-            "vcvt.s32.f32 s7, s7\n\t"
-            "cmpls %[b1], %[m]\n\t"
-            "vmul.f32 s14, %[dry], s2\n\t"
-            "vmul.f32 s15, %[dry], s3\n\t"
-            "vmov %[b0], s4\n\t"
-            "vmov %[b1], s5\n\t"
-            "vmov %[b2], s6\n\t"
-            "and %[b0], %[b0], #255\n\t" // the low byte of the code
-            "and %[b1], %[b1], #255\n\t"
-            "and %[b2], %[b2], #255\n\t"
-            "add %[b0], %[table], %[b0], lsl #2\n\t"
-            "add %[b1], %[table], %[b1], lsl #2\n\t"
-            "add %[b2], %[table], %[b2], lsl #2\n\t"
-            "vldr s8, [%[b0]]\n\t" // its centred, bit-flipped value
-            "vmov %[b0], s7\n\t"
-            "vldr s9, [%[b1]]\n\t"
-            "and %[b0], %[b0], #255\n\t"
-            "vldr s10, [%[b2]]\n\t"
-            "add %[b0], %[table], %[b0], lsl #2\n\t"
-            "vldr s11, [%[b0]]\n\t"
-            "vmul.f32 s8, %[wet], s8\n\t" // wet x c
-            "vmul.f32 s9, %[wet], s9\n\t"
-            "vmul.f32 s10, %[wet], s10\n\t"
-            "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
-            "bcs 2f\n"
-            // The back half of this group beside the front half of the next, and its test.
-            "1: vldmia %[at]!, {s0-s3}\n\t"
-            "vmla.f32 s8, %[coef], %[y]\n\t" // next = wet x c + coef x y
-            "vldmia %[offsets], {s4-s7}\n\t"
-            "vmov %[b0], s0\n\t"
-            "vmov %[b1], s1\n\t"
-            "vmov %[b2], s2\n\t"
-            "vmla.f32 s4, s0, %[k]\n\t"
-            "vmla.f32 s9, %[coef], s8\n\t"
-            "vadd.f32 s12, s12, s8\n\t" // out = (dry x s + next) - y
-            "vmla.f32 s5, s1, %[k]\n\t"
-            "vmla.f32 s6, s2, %[k]\n\t"
-            "vmla.f32 s7, s3, %[k]\n\t"
-            "add %[b0], %[m], %[b0], lsl #1\n\t"
-            "add %[b1], %[m], %[b1], lsl #1\n\t"
-            "add %[b2], %[m], %[b2], lsl #1\n\t"
-            "cmp %[b0], %[m]\n\t"
-            "vsub.f32 s12, s12, %[y]\n\t"
-            "vmul.f32 %[y], %[wet], s11\n\t" // the last sample's wet x c, where its state goes
-            "vmov %[b0], s3\n\t"
-            "cmpls %[b1], %[m]\n\t"
-            "vmla.f32 s10, %[coef], s9\n\t"
-            "vadd.f32 s13, s13, s9\n\t"
-            "cmpls %[b2], %[m]\n\t"
-            "add %[b0], %[m], %[b0], lsl #1\n\t"
-            "vcvt.s32.f32 s4, s4\n\t"
-            "vcvt.s32.f32 s5, s5\n\t"
-            "vcvt.s32.f32 s6, s6\n\t"
-            "vcvt.s32.f32 s7, s7\n\t"
-            "cmpls %[b0], %[m]\n\t"
-            "vsub.f32 s13, s13, s8\n\t"
-            "vmla.f32 %[y], %[coef], s10\n\t"
-            "vadd.f32 s14, s14, s10\n\t"
-            "vmov %[b0], s4\n\t"
-            "vmov %[b1], s5\n\t"
-            "vmov %[b2], s6\n\t"
-            "and %[b0], %[b0], #255\n\t"
-            "and %[b1], %[b1], #255\n\t"
-            "and %[b2], %[b2], #255\n\t"
-            "vsub.f32 s14, s14, s9\n\t"
-            "vadd.f32 s15, s15, %[y]\n\t"
-            "add %[b0], %[table], %[b0], lsl #2\n\t"
-            "add %[b1], %[table], %[b1], lsl #2\n\t"
-            "add %[b2], %[table], %[b2], lsl #2\n\t"
-            "vldr s8, [%[b0]]\n\t"
-            "vmov %[b0], s7\n\t"
-            "vldr s9, [%[b1]]\n\t"
-            "vmov %[b1], %[y]\n\t" // the state the next group starts from
-            "and %[b0], %[b0], #255\n\t"
-            "vsub.f32 s15, s15, s10\n\t"
-            "add %[b0], %[table], %[b0], lsl #2\n\t"
-            "add %[b1], %[m], %[b1], lsl #1\n\t"
-            "vldr s11, [%[b0]]\n\t"
-            "vldr s10, [%[b2]]\n\t"
-            "cmpls %[b1], %[m]\n\t"
-            "vmul.f32 s8, %[wet], s8\n\t"
-            "vmul.f32 s9, %[wet], s9\n\t"
-            "vstmia %[to]!, {s12-s15}\n\t" // this group's outputs
-            "vmul.f32 s10, %[wet], s10\n\t"
-            "vmul.f32 s12, %[dry], s0\n\t"
-            "vmul.f32 s13, %[dry], s1\n\t"
-            "vmul.f32 s14, %[dry], s2\n\t"
-            "vmul.f32 s15, %[dry], s3\n\t"
-            "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
-            "bcc 1b\n"
-            "2: bne 3f\n\t" // ne: the test failed; the front half is left unused
-            // The back half of the last group.
-            "vmla.f32 s8, %[coef], %[y]\n\t"
-            "vmla.f32 s9, %[coef], s8\n\t"
-            "vadd.f32 s12, s12, s8\n\t"
-            "vmla.f32 s10, %[coef], s9\n\t"
-            "vsub.f32 s12, s12, %[y]\n\t"
-            "vmul.f32 %[y], %[wet], s11\n\t"
-            "vadd.f32 s13, s13, s9\n\t"
-            "vmla.f32 %[y], %[coef], s10\n\t"
-            "vsub.f32 s13, s13, s8\n\t"
-            "vadd.f32 s14, s14, s10\n\t"
-            "vsub.f32 s14, s14, s9\n\t"
-            "vadd.f32 s15, s15, %[y]\n\t"
-            "vsub.f32 s15, s15, s10\n\t"
-            "vstmia %[to]!, {s12-s15}\n"
-            "3:\n"
-            : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1),
-              [b2] "=&r"(b2), "=@ccne"(failed)
-            : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()),
-              [m] "r"(-(kGroupFrom + 1u)), [k] "t"(kCodesPerUnit), [wet] "t"(x.x_wet),
-              [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
-            : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12",
-              "s13", "s14", "s15", "memory");
-        if (!failed) break; // every group done
-        y = snarvel_flushing(at - 4, to, 0, 4, y, x); // the group before `at`
-        to += 4;
-    }
-    if (whole < n) y = snarvel_flushing(end, to, 0, n - whole, y, x);
-}
-#endif
-
-static t_int *snarvel_perform(t_int *w) {
-    auto [x, in, out, n] = tav::unpack<t_snarvel>(w);
-    const float wet = x->x_wet;
-    if (wet == 0.0f) {
-        tav::pass_through(in, out, n);
-        return w + 5;
-    }
-    const float dry = x->x_dry;
-    const float offset = x->x_offset;
-    const float coef = x->x_coef;
-    float y = x->x_state;
-    // No step can come below 2^-126 while the wet gain is at least 2^-48, the pole 0 or at
-    // least 2^-8 in magnitude (every rate above 253 Hz) and, at the start of a group, the
-    // state and the group's inputs are each zero or at least 2^-66: over four samples the
-    // state then stays above 2^-91 (it decays by the pole at most, and where the wet code
-    // cancels it, it keeps the grid of the wet gain), and the dry input above 2^-90 (the
-    // dry gain is 0 or at least 2^-24). A test per group of four; a group that fails it
-    // (the end of a long decay at a low rate, inputs below 2^-66) takes the flushing steps,
-    // which give what Pd's flushing FPU gives.
-    const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom) &&
-                       !tav::overlap_shifted(in, out, n);
+// The groups of four of the usual path from sample i up to `whole`, each tested as it comes;
+// returns the new state.
+static float snarvel_groups(const t_sample *in, t_sample *out, int i, int whole, float y,
+                            const t_snarvel &x) {
+    const float wet = x.x_wet, dry = x.x_dry, offset = x.x_offset, coef = x.x_coef;
     const tav::ftz::OrderKeys key;
     constexpr auto least = tav::ftz::OrderKeys::least;
-    int i = 0;
-    bool by_hand = false;
-#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-    if constexpr (sizeof(t_sample) == sizeof(float)) { // it reads and writes single floats
-        snarvel_by_hand(in, out, usual ? n & ~3 : 0, n, y, *x); // the groups and the rest
-        by_hand = true;
-    }
-#endif
-    for (; !by_hand && usual && i + 4 <= n; i += 4) {
+    for (; i < whole; i += 4) {
         float s[4], u[4];
         std::int32_t q[4];
 #pragma GCC unroll 4
         for (int j = 0; j < 4; j++) s[j] = in[i + j];
         std::uint32_t inputs = least(least(key(s[0]), key(s[1])), least(key(s[2]), key(s[3])));
         if ((key(y) < kGroupFrom) | (inputs < kGroupFrom)) [[unlikely]] {
-            y = snarvel_flushing(in, out, i, i + 4, y, *x);
+            y = snarvel_flushing(in, out, i, i + 4, y, x);
             continue;
         }
 #pragma GCC unroll 4
@@ -374,7 +173,211 @@ static t_int *snarvel_perform(t_int *w) {
             y = next;
         }
     }
-    if (!by_hand) y = snarvel_flushing(in, out, i, n, y, *x);
+    return y;
+}
+
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
+// The groups of four of snarvel_perform's usual path, scheduled by hand for the ARM11's
+// in-order pipeline. A sample's chain (load, code, conversion, transfer, table value,
+// high-pass, output) is about 90 cycles long, so the loop is software-pipelined: each pass
+// runs the back half of one group (the recurrence next = wet x c + coef x y, one vmla a
+// sample, and the outputs (dry x s + next) - y) beside the front half of the next (its
+// codes offset + s x 42.666, their conversion, the table values, dry x s and its test),
+// the test's integer steps in the waits of the FP pipeline. By the VFP11 model a pass
+// issues in 67 cycles, its instruction count, where the plain form's loop takes 145 a
+// group: at block 64, 17.8 cycles a sample from 37.6 (the front half of the first group and
+// the back half of the last, outside the loop, take 54 and 49 cycles by the model for their
+// 64 instructions). Every bit is the plain form's: the same operations in the same order
+// (vmla rounds the product before the sum; a sum's two terms are swapped at most),
+// vcvt.s32.f32 is saturating_int32 itself, and the test passes the groups the plain form's
+// passes. From a group that fails it on, the block goes on group by group in C++, each
+// tested as it comes: entering the pipeline again would cost its front half, and a failing
+// group seldom comes alone (the end of a decay, the tail of a quiet input).
+static inline float snarvel_groups_by_hand(const t_sample *in, t_sample *out, int whole, float y,
+                                           const t_snarvel &x) {
+    if (whole == 0) return y;
+    const float offsets[4] = {x.x_offset, x.x_offset, x.x_offset, x.x_offset};
+    const t_sample *at = in, *const end = in + whole;
+    t_sample *to = out;
+    std::uint32_t b0, b1, b2;
+    bool failed;
+    // Registers s0-s3 hold a group's inputs, s4-s7 its codes, s8-s11 its table values
+    // and then the new states, s12-s15 dry x input and then the outputs.
+    asm volatile(
+        // The front half of the first group, and its test.
+        "vldmia %[at]!, {s0-s3}\n\t" // the group's inputs
+        "vldmia %[offsets], {s4-s7}\n\t" // four copies of the offset
+        "vmov %[b0], s0\n\t"
+        "vmov %[b1], s1\n\t"
+        "vmov %[b2], s2\n\t"
+        "vmla.f32 s4, s0, %[k]\n\t" // codes = offset + s x 42.666
+        "vmla.f32 s5, s1, %[k]\n\t"
+        "vmla.f32 s6, s2, %[k]\n\t"
+        "vmla.f32 s7, s3, %[k]\n\t"
+        // Each test: 2 x bits + m, where m = -2 x bits(2^-66), is at most m (unsigned)
+        // for 0 and from 2^-66 up, as the plain form's order keys compare.
+        "add %[b0], %[m], %[b0], lsl #1\n\t"
+        "add %[b1], %[m], %[b1], lsl #1\n\t"
+        "add %[b2], %[m], %[b2], lsl #1\n\t"
+        "cmp %[b0], %[m]\n\t"
+        "vmov %[b0], s3\n\t"
+        "cmpls %[b1], %[m]\n\t"
+        "vmul.f32 s12, %[dry], s0\n\t" // dry x s
+        "add %[b0], %[m], %[b0], lsl #1\n\t"
+        "cmpls %[b2], %[m]\n\t"
+        "vmov %[b1], %[y]\n\t" // the state
+        "vmul.f32 s13, %[dry], s1\n\t"
+        "cmpls %[b0], %[m]\n\t"
+        "add %[b1], %[m], %[b1], lsl #1\n\t"
+        "vcvt.s32.f32 s4, s4\n\t" // toward zero, saturating, NaN to 0
+        "vcvt.s32.f32 s5, s5\n\t"
+        "vcvt.s32.f32 s6, s6\n\t"
+        "vcvt.s32.f32 s7, s7\n\t"
+        "cmpls %[b1], %[m]\n\t"
+        "vmul.f32 s14, %[dry], s2\n\t"
+        "vmul.f32 s15, %[dry], s3\n\t"
+        "vmov %[b0], s4\n\t"
+        "vmov %[b1], s5\n\t"
+        "vmov %[b2], s6\n\t"
+        "and %[b0], %[b0], #255\n\t" // the low byte of the code
+        "and %[b1], %[b1], #255\n\t"
+        "and %[b2], %[b2], #255\n\t"
+        "add %[b0], %[table], %[b0], lsl #2\n\t"
+        "add %[b1], %[table], %[b1], lsl #2\n\t"
+        "add %[b2], %[table], %[b2], lsl #2\n\t"
+        "vldr s8, [%[b0]]\n\t" // its centred, bit-flipped value
+        "vmov %[b0], s7\n\t"
+        "vldr s9, [%[b1]]\n\t"
+        "and %[b0], %[b0], #255\n\t"
+        "vldr s10, [%[b2]]\n\t"
+        "add %[b0], %[table], %[b0], lsl #2\n\t"
+        "vldr s11, [%[b0]]\n\t"
+        "vmul.f32 s8, %[wet], s8\n\t" // wet x c
+        "vmul.f32 s9, %[wet], s9\n\t"
+        "vmul.f32 s10, %[wet], s10\n\t"
+        "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
+        "bcs 2f\n"
+        // The back half of this group beside the front half of the next, and its test.
+        "1: vldmia %[at]!, {s0-s3}\n\t"
+        "vmla.f32 s8, %[coef], %[y]\n\t" // next = wet x c + coef x y
+        "vldmia %[offsets], {s4-s7}\n\t"
+        "vmov %[b0], s0\n\t"
+        "vmov %[b1], s1\n\t"
+        "vmov %[b2], s2\n\t"
+        "vmla.f32 s4, s0, %[k]\n\t"
+        "vmla.f32 s9, %[coef], s8\n\t"
+        "vadd.f32 s12, s12, s8\n\t" // out = (dry x s + next) - y
+        "vmla.f32 s5, s1, %[k]\n\t"
+        "vmla.f32 s6, s2, %[k]\n\t"
+        "vmla.f32 s7, s3, %[k]\n\t"
+        "add %[b0], %[m], %[b0], lsl #1\n\t"
+        "add %[b1], %[m], %[b1], lsl #1\n\t"
+        "add %[b2], %[m], %[b2], lsl #1\n\t"
+        "cmp %[b0], %[m]\n\t"
+        "vsub.f32 s12, s12, %[y]\n\t"
+        "vmul.f32 %[y], %[wet], s11\n\t" // the last sample's wet x c, where its state goes
+        "vmov %[b0], s3\n\t"
+        "cmpls %[b1], %[m]\n\t"
+        "vmla.f32 s10, %[coef], s9\n\t"
+        "vadd.f32 s13, s13, s9\n\t"
+        "cmpls %[b2], %[m]\n\t"
+        "add %[b0], %[m], %[b0], lsl #1\n\t"
+        "vcvt.s32.f32 s4, s4\n\t"
+        "vcvt.s32.f32 s5, s5\n\t"
+        "vcvt.s32.f32 s6, s6\n\t"
+        "vcvt.s32.f32 s7, s7\n\t"
+        "cmpls %[b0], %[m]\n\t"
+        "vsub.f32 s13, s13, s8\n\t"
+        "vmla.f32 %[y], %[coef], s10\n\t"
+        "vadd.f32 s14, s14, s10\n\t"
+        "vmov %[b0], s4\n\t"
+        "vmov %[b1], s5\n\t"
+        "vmov %[b2], s6\n\t"
+        "and %[b0], %[b0], #255\n\t"
+        "and %[b1], %[b1], #255\n\t"
+        "and %[b2], %[b2], #255\n\t"
+        "vsub.f32 s14, s14, s9\n\t"
+        "vadd.f32 s15, s15, %[y]\n\t"
+        "add %[b0], %[table], %[b0], lsl #2\n\t"
+        "add %[b1], %[table], %[b1], lsl #2\n\t"
+        "add %[b2], %[table], %[b2], lsl #2\n\t"
+        "vldr s8, [%[b0]]\n\t"
+        "vmov %[b0], s7\n\t"
+        "vldr s9, [%[b1]]\n\t"
+        "vmov %[b1], %[y]\n\t" // the state the next group starts from
+        "and %[b0], %[b0], #255\n\t"
+        "vsub.f32 s15, s15, s10\n\t"
+        "add %[b0], %[table], %[b0], lsl #2\n\t"
+        "add %[b1], %[m], %[b1], lsl #1\n\t"
+        "vldr s11, [%[b0]]\n\t"
+        "vldr s10, [%[b2]]\n\t"
+        "cmpls %[b1], %[m]\n\t"
+        "vmul.f32 s8, %[wet], s8\n\t"
+        "vmul.f32 s9, %[wet], s9\n\t"
+        "vstmia %[to]!, {s12-s15}\n\t" // this group's outputs
+        "vmul.f32 s10, %[wet], s10\n\t"
+        "vmul.f32 s12, %[dry], s0\n\t"
+        "vmul.f32 s13, %[dry], s1\n\t"
+        "vmul.f32 s14, %[dry], s2\n\t"
+        "vmul.f32 s15, %[dry], s3\n\t"
+        "cmpls %[at], %[end]\n\t" // cc: passed, and another group follows
+        "bcc 1b\n"
+        "2: bne 3f\n\t" // ne: the test failed; the front half is left unused
+        // The back half of the last group.
+        "vmla.f32 s8, %[coef], %[y]\n\t"
+        "vmla.f32 s9, %[coef], s8\n\t"
+        "vadd.f32 s12, s12, s8\n\t"
+        "vmla.f32 s10, %[coef], s9\n\t"
+        "vsub.f32 s12, s12, %[y]\n\t"
+        "vmul.f32 %[y], %[wet], s11\n\t"
+        "vadd.f32 s13, s13, s9\n\t"
+        "vmla.f32 %[y], %[coef], s10\n\t"
+        "vsub.f32 s13, s13, s8\n\t"
+        "vadd.f32 s14, s14, s10\n\t"
+        "vsub.f32 s14, s14, s9\n\t"
+        "vadd.f32 s15, s15, %[y]\n\t"
+        "vsub.f32 s15, s15, s10\n\t"
+        "vstmia %[to]!, {s12-s15}\n"
+        "3:\n"
+        : [at] "+r"(at), [to] "+r"(to), [y] "+t"(y), [b0] "=&r"(b0), [b1] "=&r"(b1),
+          [b2] "=&r"(b2), "=@ccne"(failed)
+        : [end] "r"(end), [offsets] "r"(offsets), [table] "r"(kCentredByte.data()),
+          [m] "r"(-(kGroupFrom + 1u)), [k] "t"(kCodesPerUnit), [wet] "t"(x.x_wet),
+          [coef] "t"(x.x_coef), [dry] "t"(x.x_dry)
+        : "s0", "s1", "s2", "s3", "s4", "s5", "s6", "s7", "s8", "s9", "s10", "s11", "s12",
+          "s13", "s14", "s15", "memory");
+    if (failed) y = snarvel_groups(in, out, static_cast<int>(to - out), whole, y, x);
+    return y;
+}
+#endif
+
+static t_int *snarvel_perform(t_int *w) {
+    auto [x, in, out, n] = tav::unpack<t_snarvel>(w);
+    const float wet = x->x_wet;
+    if (wet == 0.0f) {
+        tav::pass_through(in, out, n);
+        return w + 5;
+    }
+    const float coef = x->x_coef;
+    float y = x->x_state;
+    // No step can come below 2^-126 while the wet gain is at least 2^-48, the pole 0 or at
+    // least 2^-8 in magnitude (every rate above 253 Hz) and, at the start of a group, the
+    // state and the group's inputs are each zero or at least 2^-66: over four samples the
+    // state then stays above 2^-91 (it decays by the pole at most, and where the wet code
+    // cancels it, it keeps the grid of the wet gain), and the dry input above 2^-90 (the
+    // dry gain is 0 or at least 2^-24). A test per group of four; a group that fails it
+    // (the end of a long decay at a low rate, inputs below 2^-66) takes the flushing steps,
+    // which give what Pd's flushing FPU gives.
+    const bool usual = wet >= kWetFrom && (coef == 0.0f || std::fabs(coef) >= kPoleFrom) &&
+                       !tav::overlap_shifted(in, out, n);
+    const int whole = usual ? n & ~3 : 0; // the samples in groups of four
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
+    if constexpr (sizeof(t_sample) == sizeof(float)) // it reads and writes single floats
+        y = snarvel_groups_by_hand(in, out, whole, y, *x);
+    else
+#endif
+        y = snarvel_groups(in, out, 0, whole, y, *x);
+    if (whole < n) y = snarvel_flushing(in, out, whole, n, y, *x);
     x->x_state = tav::is_tiny_or_huge(y) ? 0.0f : y;
     return w + 5;
 }
