@@ -86,7 +86,13 @@ const std::vector<Row> kTable = {
      "offset + s x 42.666 (2); the two conversions (2); coef x y + wet x c (3); (y' + dry "
      "x s) - y (3)",
      16,
-     "9 floating-point issues; 5 moves and integer steps of the code; 2 loads and stores",
+     "7 floating-point issues (offset + s x 42.666 as one vmla on a loaded copy of the offset, "
+     "the conversion, wet x c, the vmla of coef x y, dry x s, the sum and the difference); 2.5 "
+     "loads and stores (input, output and the offset's copies four at a time, the table value); "
+     "2.5 to make the code's table address (its low byte read back after a store of four, an "
+     "addition); 4.25 for the test that keeps subnormal numbers out (per input a transfer, its "
+     "key and a compare; per group of four the same for the state, the end test and the "
+     "branch): 16.25 in all",
      {}, {}},
     {"damp~", {{"tone", 0.5f}}, Input::Program, {64}, 7,
      "low + band x f (2); (x - low) - band x 1.4 (3); band + f x high (2)", 28,
