@@ -184,15 +184,17 @@ static float snarvel_groups(const t_sample *in, t_sample *out, int i, int whole,
 // sample, and the outputs (dry x s + next) - y) beside the front half of the next (its
 // codes offset + s x 42.666, their conversion, the table values, dry x s and its test),
 // the test's integer steps in the waits of the FP pipeline. By the VFP11 model a pass
-// issues in 67 cycles, its instruction count, where the plain form's loop takes 145 a
-// group: at block 64, 17.8 cycles a sample from 37.6 (the front half of the first group and
-// the back half of the last, outside the loop, take 54 and 49 cycles by the model for their
-// 64 instructions). Every bit is the plain form's: the same operations in the same order
-// (vmla rounds the product before the sum; a sum's two terms are swapped at most),
-// vcvt.s32.f32 is saturating_int32 itself, and the test passes the groups the plain form's
-// passes. From a group that fails it on, the block goes on group by group in C++, each
-// tested as it comes: entering the pipeline again would cost its front half, and a failing
-// group seldom comes alone (the end of a decay, the tail of a quiet input).
+// issues in 67 cycles without a stall (64 instructions, the loads and stores of four taking
+// two cycles), where the plain form's loop takes 145 a group: at block 64, 17.8 cycles a
+// sample from 37.6 as the benchmark counts them (the front half of the first group and the
+// back half of the last, outside the loop, take 54 and 49 cycles by the model for their 64
+// instructions; the whole routine in order, 19.2). Every bit is the plain form's: the same
+// operations in the same order (vmla rounds the product before the sum; a sum's two terms
+// are swapped at most), vcvt.s32.f32 is saturating_int32 itself, and the test passes the
+// groups the plain form's passes. From a group that fails it on, the block goes on group by
+// group in C++, each tested as it comes: entering the pipeline again would cost its front
+// half, and a failing group seldom comes alone (the end of a decay, the tail of a quiet
+// input).
 static inline float snarvel_groups_by_hand(const t_sample *in, t_sample *out, int whole, float y,
                                            const t_snarvel &x) {
     if (whole == 0) return y;
