@@ -163,9 +163,9 @@ template <class X, class Outlets>
 // Block size 1: the bank alternates through x_phase; the block size is not read. This is
 // cfilters_tick through Chain: the x2 of sections 2 to 4 are not loaded, being the y2
 // before them, and the state is stored before the outlets, so that the stores fill the
-// waits of the last sections. By the VFP11 model that keeps quorrel~ at 111 cycles a
-// sample and brings lumbrisk~ from 186 to 179 with the tests for inputs that enter as 0
-// added; on x86-64 those tests cost quorrel~ 12 instructions a sample (92 instead of 80).
+// waits of the last sections. On x86-64 the tests for inputs that enter as 0 cost
+// quorrel~ 12 instructions a sample (92 instead of 80). The 32-bit ARM build runs the
+// same steps scheduled by hand (below).
 template <class X, class Outlets> t_int *perform_one(t_int *w) {
     X *x = reinterpret_cast<X *>(w[1]);
     const float v = reinterpret_cast<t_sample *>(w[2])[0];
@@ -240,7 +240,7 @@ template <class X> constexpr bool by_hand_layout() {
     [[gnu::used]] static t_int *name(t_int *w) { return tav::quad::perform_one_flushed<X, Outlets>(w); }
 
 // The network's part, from the perform arguments (w in r0) to the two chain outputs: the
-// direct one (a) in s0, four cycles before the delayed one (b) in s1. Branches to
+// direct one (a) in s0, three cycles before the delayed one (b) in s1. Branches to
 // `flushed` (with w in r0) when the sample or the previous one enters as 0: the test is
 // on u = v + 1e-21, which is 0 exactly when v is -1e-21 and huge exactly when v is, and
 // only the first section's vadds (which cannot come near 2^-126) go before it. Every
