@@ -113,8 +113,13 @@ static void *lumbrisk_new() { return tav::quad::create<t_lumbrisk, Amplitude>(lu
 #ifdef TAV_QUAD_ONE_BY_HAND
 static_assert(tav::quad::by_hand_layout<t_lumbrisk>());
 static_assert(std::bit_cast<std::uint32_t>(kRootHalf) == 0x3f3504f3, "the constant loaded below");
-static t_int *lumbrisk_one_flushed(t_int *w) asm("lumbrisk_one_flushed");
+TAV_QUAD_ONE_FLUSHED(lumbrisk_one_flushed, t_lumbrisk, Amplitude)
+// write's other way, for the pair the routine below leaves in s0 and s1.
 static t_int *lumbrisk_one_outside(t_int *w, float a, float b) asm("lumbrisk_one_outside");
+[[gnu::used]] static t_int *lumbrisk_one_outside(t_int *w, float a, float b) {
+    reinterpret_cast<t_sample *>(w[3])[0] = outside_range(a, b);
+    return w + 5;
+}
 // perform_one by hand (see phase_network.h), then write's usual way: each output's range
 // test (v in [2^-63, 2^63) when (bits - 2^29) << 1 is below 0x7E000000), whose pass lets
 // its square issue, then amplitude. a comes first, so a x a is the vmul and b x b joins
@@ -154,12 +159,6 @@ static t_int *lumbrisk_one_outside(t_int *w, float a, float b) asm("lumbrisk_one
         "vstr s11, [r3]\n"
         "bx lr\n"
         ".ltorg\n");
-}
-TAV_QUAD_ONE_FLUSHED(lumbrisk_one_flushed, t_lumbrisk, Amplitude)
-// write's other way, for the pair the routine above leaves in s0 and s1.
-[[gnu::used]] static t_int *lumbrisk_one_outside(t_int *w, float a, float b) {
-    reinterpret_cast<t_sample *>(w[3])[0] = outside_range(a, b);
-    return w + 5;
 }
 #else
 static t_int *lumbrisk_perform_one(t_int *w) { return tav::quad::perform_one<t_lumbrisk, Amplitude>(w); }

@@ -234,9 +234,8 @@ template <class X> constexpr bool by_hand_layout() {
 }
 
 // A class's way to perform_one_flushed, under a name the instructions can branch to.
-// Defined after the routine, so that the branch goes forward (the cold code after the
-// usual one).
 #define TAV_QUAD_ONE_FLUSHED(name, X, Outlets)                                                    \
+    static t_int *name(t_int *w) asm(#name);                                                       \
     [[gnu::used]] static t_int *name(t_int *w) { return tav::quad::perform_one_flushed<X, Outlets>(w); }
 
 // The network's part, from the perform arguments (w in r0) to the two chain outputs: the
@@ -246,8 +245,8 @@ template <class X> constexpr bool by_hand_layout() {
 // only the first section's vadds (which cannot come near 2^-126) go before it. Every
 // state store is done but the two outputs' own, [r3, #4] for a and [r3, #12] for b,
 // left to the class so that they can wait for their values without holding up the rest.
-// The class may use r1, r2, ip and s2-s15 freely, and must keep r0 until it returns
-// w + kBlockArg + 1.
+// The class may use r1, r2, ip, s2-s15 and, after those stores, r3; it returns
+// w + kBlockArg + 1 in r0.
 #define TAV_QUAD_ONE_NETWORK(flushed)                                                              \
     "ldr r2, [r0, #8]\n"            /* the input vector */                                         \
     "ldr r1, [r0, #4]\n"            /* x */                                                        \

@@ -47,7 +47,7 @@ struct AnalyticPair {
 static void *quorrel_new() { return tav::quad::create<t_quorrel, AnalyticPair>(quorrel_class); }
 #ifdef TAV_QUAD_ONE_BY_HAND
 static_assert(tav::quad::by_hand_layout<t_quorrel>());
-static t_int *quorrel_one_flushed(t_int *w) asm("quorrel_one_flushed");
+TAV_QUAD_ONE_FLUSHED(quorrel_one_flushed, t_quorrel, AnalyticPair)
 // perform_one by hand (see phase_network.h), then write: each output stored, then
 // overwritten with the 0 its tiny test leaves in the register when it is below 2^-63.
 [[gnu::naked]] static t_int *quorrel_perform_one(t_int *) {
@@ -68,7 +68,6 @@ static t_int *quorrel_one_flushed(t_int *w) asm("quorrel_one_flushed");
         "bx lr\n"
         ".ltorg\n");
 }
-TAV_QUAD_ONE_FLUSHED(quorrel_one_flushed, t_quorrel, AnalyticPair)
 #else
 static t_int *quorrel_perform_one(t_int *w) { return tav::quad::perform_one<t_quorrel, AnalyticPair>(w); }
 #endif
