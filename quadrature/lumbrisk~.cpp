@@ -124,9 +124,10 @@ static t_int *lumbrisk_one_outside(t_int *w, float a, float b) asm("lumbrisk_one
 // test (v in [2^-63, 2^63) when (bits - 2^29) << 1 is below 0x7E000000), whose pass lets
 // its square issue, then amplitude. a comes first, so a x a is the vmul and b x b joins
 // it in the vmla (the sum is the same either way round); the estimate's bits go to the
-// core and back, and 1.5 - y0 t is a vmls on a loaded 1.5. Each test is one compare, which
-// passes a few pairs that write's test of the OR of both sends to outside_range; for those
-// outside_range computes exactly amplitude's operations, so the output is the same.
+// core and back, and 1.5 - y0 t is a vmls on a loaded 1.5. Testing each output on its own
+// passes a few pairs that write's test of the OR of both magnitudes sends to
+// outside_range; for those outside_range computes exactly amplitude's operations, so the
+// output is the same.
 [[gnu::naked]] static t_int *lumbrisk_perform_one(t_int *) {
     asm(TAV_QUAD_ONE_NETWORK("lumbrisk_one_flushed")
         "mvn r1, #0x82000000\n"       // 0x7DFFFFFF, the range's bound
