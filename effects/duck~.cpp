@@ -124,7 +124,8 @@ static float heard_quickly(float v) {
 }
 
 // The rare blocks that need the flushing steps, kept out of the perform routine.
-[[gnu::noinline, gnu::cold]] static void duck_run_flushing(t_duck *x, const t_sample *in, t_sample *out, int n) {
+[[gnu::noinline, gnu::cold]] static void duck_run_flushing(t_duck *x, const t_sample *in,
+                                                           t_sample *out, int n) {
     duck_run<tav::ftz::Flushing>(x, in, out, n, heard_plainly);
 }
 
@@ -151,68 +152,68 @@ static float heard_quickly(float v) {
 #define DUCK_KEEP(line) line
 #define DUCK_SKIP(line)
 // PRE: group g+1, MAIN: group g, POST: group g-1, LOOP: the loop count.
-#define DUCK_PASS(PRE, MAIN, POST, LOOP)                                                         \
-    POST("vmrs APSR_nzcv, fpscr\n\t")         /* env3 > 1 */                                     \
-    MAIN("ldr %[b], [%[in], #-4]\n\t")        /* input 1's bits */                               \
-    POST("vdivgt.f32 s19, s2, s15\n\t")       /* target3 = 1 / env3 */                           \
-    MAIN("vcmp.f32 s12, s8\n\t")              /* coef x env vs attack0 */                        \
-    POST("vmul.f32 s22, s18, s3\n\t")         /* target2 x rest */                               \
-    POST("vstmia %[out]!, {s20, s21}\n\t")                                                       \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    MAIN("vabs.f32 s5, s5\n\t")                                                                  \
-    MAIN("vmovmi.f32 s12, s8\n\t")            /* env0 */                                         \
-    MAIN("cmp %[top], %[b], lsl #1\n\t")      /* level 1 in range */                             \
-    MAIN("vmlapl.f32 s9, s0, s5\n\t")         /* attack1 */                                      \
-    MAIN("vmul.f32 s13, s1, s12\n\t")                                                            \
-    MAIN("vcmp.f32 s12, s2\n\t")                                                                 \
-    POST("vmla.f32 s22, s1, s21\n\t")         /* gain2 */                                        \
-    MAIN("vldmia %[in]!, {s6, s7}\n\t")                                                          \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    MAIN("vldmia %[floors], {s10, s11}\n\t")                                                     \
-    MAIN("vdivgt.f32 s16, s2, s12\n\t")       /* target0 */                                      \
-    MAIN("vcmp.f32 s13, s9\n\t")                                                                 \
-    MAIN("ldr %[b], [%[in], #-8]\n\t")                                                           \
-    POST("vmul.f32 s23, s19, s3\n\t")                                                            \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    MAIN("vabs.f32 s6, s6\n\t")                                                                  \
-    MAIN("vmovmi.f32 s13, s9\n\t")            /* env1 */                                         \
-    MAIN("vldmia %[ones], {s18, s19}\n\t")                                                       \
-    MAIN("cmp %[top], %[b], lsl #1\n\t")                                                         \
-    MAIN("vmlapl.f32 s10, s0, s6\n\t")        /* attack2 */                                      \
-    MAIN("vmul.f32 s14, s1, s13\n\t")                                                            \
-    MAIN("vcmp.f32 s13, s2\n\t")                                                                 \
-    POST("vmla.f32 s23, s1, s22\n\t")         /* gain3 */                                        \
-    MAIN("ldr %[b], [%[in], #-4]\n\t")                                                           \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    PRE("vldmia %[floors], {s8, s9}\n\t")                                                        \
-    MAIN("vdivgt.f32 s17, s2, s13\n\t")       /* target1 */                                      \
-    MAIN("vcmp.f32 s14, s10\n\t")                                                                \
-    MAIN("vmul.f32 s20, s16, s3\n\t")                                                            \
-    POST("vstmia %[out]!, {s22, s23}\n\t")                                                       \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    MAIN("vabs.f32 s7, s7\n\t")                                                                  \
-    MAIN("vmovmi.f32 s14, s10\n\t")           /* env2 */                                         \
-    MAIN("cmp %[top], %[b], lsl #1\n\t")                                                         \
-    MAIN("vmlapl.f32 s11, s0, s7\n\t")        /* attack3 */                                      \
-    MAIN("vmul.f32 s15, s1, s14\n\t")                                                            \
-    MAIN("vcmp.f32 s14, s2\n\t")                                                                 \
-    MAIN("vmla.f32 s20, s1, s23\n\t")         /* gain0 */                                        \
-    PRE("vldmia %[in]!, {s4, s5}\n\t")                                                           \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    PRE("ldr %[b], [%[in], #-8]\n\t")                                                            \
-    MAIN("vdivgt.f32 s18, s2, s14\n\t")       /* target2 */                                      \
-    MAIN("vcmp.f32 s15, s11\n\t")                                                                \
-    PRE("vabs.f32 s4, s4\n\t")                                                                   \
-    MAIN("vmul.f32 s21, s17, s3\n\t")                                                            \
-    MAIN("vmrs APSR_nzcv, fpscr\n\t")                                                            \
-    PRE("vldmia %[ones], {s16, s17}\n\t")                                                        \
-    MAIN("vmovmi.f32 s15, s11\n\t")           /* env3 */                                         \
-    PRE("cmp %[top], %[b], lsl #1\n\t")                                                          \
-    PRE("vmlapl.f32 s8, s0, s4\n\t")          /* attack0 */                                      \
-    LOOP("subs %[passes], %[passes], #1\n\t")                                                    \
-    PRE("vmul.f32 s12, s1, s15\n\t")                                                             \
-    MAIN("vcmp.f32 s15, s2\n\t")                                                                 \
-    MAIN("vmla.f32 s21, s1, s20\n\t")         /* gain1 */                                        \
+#define DUCK_PASS(PRE, MAIN, POST, LOOP)                                                           \
+    POST("vmrs APSR_nzcv, fpscr\n\t")         /* env3 > 1 */                                       \
+    MAIN("ldr %[b], [%[in], #-4]\n\t")        /* bits of input 1 */                                \
+    POST("vdivgt.f32 s19, s2, s15\n\t")       /* target3 = 1 / env3 */                             \
+    MAIN("vcmp.f32 s12, s8\n\t")              /* coef x env3 of g-1 vs attack0 */                  \
+    POST("vmul.f32 s22, s18, s3\n\t")         /* target2 x rest */                                 \
+    POST("vstmia %[out]!, {s20, s21}\n\t")    /* gains 0 and 1 out */                              \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    MAIN("vabs.f32 s5, s5\n\t")               /* level 1 */                                        \
+    MAIN("vmovmi.f32 s12, s8\n\t")            /* env0, the larger */                               \
+    MAIN("cmp %[top], %[b], lsl #1\n\t")      /* pl: level 1 in [2^-63, 2^65) */                   \
+    MAIN("vmlapl.f32 s9, s0, s5\n\t")         /* attack1 = 1e-9 + depth x level */                 \
+    MAIN("vmul.f32 s13, s1, s12\n\t")         /* coef x env0 */                                    \
+    MAIN("vcmp.f32 s12, s2\n\t")              /* env0 vs 1 */                                      \
+    POST("vmla.f32 s22, s1, s21\n\t")         /* gain2 */                                          \
+    MAIN("vldmia %[in]!, {s6, s7}\n\t")       /* inputs 2 and 3 */                                 \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    MAIN("vldmia %[floors], {s10, s11}\n\t")  /* attacks 2 and 3 start at 1e-9 */                  \
+    MAIN("vdivgt.f32 s16, s2, s12\n\t")       /* target0 */                                        \
+    MAIN("vcmp.f32 s13, s9\n\t")              /* coef x env0 vs attack1 */                         \
+    MAIN("ldr %[b], [%[in], #-8]\n\t")        /* bits of input 2 */                                \
+    POST("vmul.f32 s23, s19, s3\n\t")         /* target3 x rest */                                 \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    MAIN("vabs.f32 s6, s6\n\t")               /* level 2 */                                        \
+    MAIN("vmovmi.f32 s13, s9\n\t")            /* env1 */                                           \
+    MAIN("vldmia %[ones], {s18, s19}\n\t")    /* targets 2 and 3 start at 1 */                     \
+    MAIN("cmp %[top], %[b], lsl #1\n\t")      /* level 2 in range */                               \
+    MAIN("vmlapl.f32 s10, s0, s6\n\t")        /* attack2 */                                        \
+    MAIN("vmul.f32 s14, s1, s13\n\t")         /* coef x env1 */                                    \
+    MAIN("vcmp.f32 s13, s2\n\t")              /* env1 vs 1 */                                      \
+    POST("vmla.f32 s23, s1, s22\n\t")         /* gain3 */                                          \
+    MAIN("ldr %[b], [%[in], #-4]\n\t")        /* bits of input 3 */                                \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    PRE("vldmia %[floors], {s8, s9}\n\t")     /* attacks 0 and 1 start at 1e-9 */                  \
+    MAIN("vdivgt.f32 s17, s2, s13\n\t")       /* target1 */                                        \
+    MAIN("vcmp.f32 s14, s10\n\t")             /* coef x env1 vs attack2 */                         \
+    MAIN("vmul.f32 s20, s16, s3\n\t")         /* target0 x rest */                                 \
+    POST("vstmia %[out]!, {s22, s23}\n\t")    /* gains 2 and 3 out */                              \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    MAIN("vabs.f32 s7, s7\n\t")               /* level 3 */                                        \
+    MAIN("vmovmi.f32 s14, s10\n\t")           /* env2 */                                           \
+    MAIN("cmp %[top], %[b], lsl #1\n\t")      /* level 3 in range */                               \
+    MAIN("vmlapl.f32 s11, s0, s7\n\t")        /* attack3 */                                        \
+    MAIN("vmul.f32 s15, s1, s14\n\t")         /* coef x env2 */                                    \
+    MAIN("vcmp.f32 s14, s2\n\t")              /* env2 vs 1 */                                      \
+    MAIN("vmla.f32 s20, s1, s23\n\t")         /* gain0 (gain3 of g-1 before it) */                 \
+    PRE("vldmia %[in]!, {s4, s5}\n\t")        /* inputs 0 and 1 */                                 \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    PRE("ldr %[b], [%[in], #-8]\n\t")         /* bits of input 0 */                                \
+    MAIN("vdivgt.f32 s18, s2, s14\n\t")       /* target2 */                                        \
+    MAIN("vcmp.f32 s15, s11\n\t")             /* coef x env2 vs attack3 */                         \
+    PRE("vabs.f32 s4, s4\n\t")                /* level 0 */                                        \
+    MAIN("vmul.f32 s21, s17, s3\n\t")         /* target1 x rest */                                 \
+    MAIN("vmrs APSR_nzcv, fpscr\n\t")         /* the compare's flags */                           \
+    PRE("vldmia %[ones], {s16, s17}\n\t")     /* targets 0 and 1 start at 1 */                     \
+    MAIN("vmovmi.f32 s15, s11\n\t")           /* env3 */                                           \
+    PRE("cmp %[top], %[b], lsl #1\n\t")       /* level 0 in range */                               \
+    PRE("vmlapl.f32 s8, s0, s4\n\t")          /* attack0 */                                        \
+    LOOP("subs %[passes], %[passes], #1\n\t") /* passes left */                                    \
+    PRE("vmul.f32 s12, s1, s15\n\t")          /* coef x env3 */                                    \
+    MAIN("vcmp.f32 s15, s2\n\t")              /* env3 vs 1 */                                      \
+    MAIN("vmla.f32 s21, s1, s20\n\t")         /* gain1 */                                          \
     LOOP("bne 1b\n\t")
 
 static int duck_by_hand([[maybe_unused]] t_duck *x, [[maybe_unused]] const t_sample *in,
@@ -226,22 +227,20 @@ static int duck_by_hand([[maybe_unused]] t_duck *x, [[maybe_unused]] const t_sam
         t_sample *to = out;
         int passes = n / 4 - 2;
         std::uint32_t b;
-        asm volatile("vldmia %[state], {s0-s3}\n\t"
-                     "vldr s15, [%[state], #16]\n\t"
-                     "vldr s23, [%[state], #20]\n\t"
-                     DUCK_PASS(DUCK_KEEP, DUCK_SKIP, DUCK_SKIP, DUCK_SKIP)
-                     DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_SKIP, DUCK_SKIP)
-                     "1:\n\t"
-                     DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_KEEP, DUCK_KEEP)
-                     DUCK_PASS(DUCK_SKIP, DUCK_KEEP, DUCK_KEEP, DUCK_SKIP)
-                     DUCK_PASS(DUCK_SKIP, DUCK_SKIP, DUCK_KEEP, DUCK_SKIP)
-                     "vstr s15, [%[state], #16]\n\t"
-                     "vstr s23, [%[state], #20]\n\t"
-                     : [in] "+r"(at), [out] "+r"(to), [passes] "+r"(passes), [b] "=&r"(b)
-                     : [state] "r"(state), [floors] "r"(kPresets), [ones] "r"(kPresets + 2),
-                       [top] "r"(0xBFFFFFFFu)
-                     : "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9",
-                       "d10", "d11");
+        asm volatile(
+            "vldmia %[state], {s0-s3}\n\t"
+            "vldr s15, [%[state], #16]\n\t"
+            "vldr s23, [%[state], #20]\n\t" DUCK_PASS(DUCK_KEEP, DUCK_SKIP, DUCK_SKIP, DUCK_SKIP)
+                DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_SKIP,
+                          DUCK_SKIP) "1:\n\t" DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_KEEP, DUCK_KEEP)
+                    DUCK_PASS(DUCK_SKIP, DUCK_KEEP, DUCK_KEEP, DUCK_SKIP) DUCK_PASS(
+                        DUCK_SKIP, DUCK_SKIP, DUCK_KEEP, DUCK_SKIP) "vstr s15, [%[state], #16]\n\t"
+                                                                    "vstr s23, [%[state], #20]\n\t"
+            : [in] "+r"(at), [out] "+r"(to), [passes] "+r"(passes), [b] "=&r"(b)
+            : [state] "r"(state), [floors] "r"(kPresets), [ones] "r"(kPresets + 2),
+              [top] "r"(0xBFFFFFFFu)
+            : "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10",
+              "d11");
         x->x_env = state[4];
         x->x_gain = state[5];
         return n / 4 * 4;
@@ -267,8 +266,7 @@ static t_int *duck_perform(t_int *w) {
     using tav::ftz::zero_or_at_least, tav::ftz::order_key, tav::ftz::power_of_two;
     if (zero_or_at_least(x->x_depth, order_key(power_of_two(-60))) &&
         zero_or_at_least(x->x_coef, order_key(power_of_two(-24))) &&
-        zero_or_at_least(x->x_gain, order_key(power_of_two(-95)))) [[likely]]
-    {
+        zero_or_at_least(x->x_gain, order_key(power_of_two(-95)))) [[likely]] {
         const int done = duck_by_hand(x, in, out, n);
         duck_run<tav::ftz::Plain>(x, in + done, out + done, n - done, heard_quickly);
     } else
