@@ -229,20 +229,27 @@ static int duck_by_hand([[maybe_unused]] t_duck *x, [[maybe_unused]] const t_sam
         t_sample *to = out;
         int passes = n / 4 - 2;
         std::uint32_t b;
+        // The first group's start; the second's start beside the first's middle; the loop;
+        // the last group's middle beside the end of the one before; the last group's end.
+        // clang-format off
         asm volatile(
             "vldmia %[state], {s0-s3}\n\t"
             "vldr s15, [%[state], #16]\n\t"
-            "vldr s23, [%[state], #20]\n\t" DUCK_PASS(DUCK_KEEP, DUCK_SKIP, DUCK_SKIP, DUCK_SKIP)
-                DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_SKIP,
-                          DUCK_SKIP) "1:\n\t" DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_KEEP, DUCK_KEEP)
-                    DUCK_PASS(DUCK_SKIP, DUCK_KEEP, DUCK_KEEP, DUCK_SKIP) DUCK_PASS(
-                        DUCK_SKIP, DUCK_SKIP, DUCK_KEEP, DUCK_SKIP) "vstr s15, [%[state], #16]\n\t"
-                                                                    "vstr s23, [%[state], #20]\n\t"
+            "vldr s23, [%[state], #20]\n\t"
+            DUCK_PASS(DUCK_KEEP, DUCK_SKIP, DUCK_SKIP, DUCK_SKIP)
+            DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_SKIP, DUCK_SKIP)
+            "1:\n\t"
+            DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_KEEP, DUCK_KEEP)
+            DUCK_PASS(DUCK_SKIP, DUCK_KEEP, DUCK_KEEP, DUCK_SKIP)
+            DUCK_PASS(DUCK_SKIP, DUCK_SKIP, DUCK_KEEP, DUCK_SKIP)
+            "vstr s15, [%[state], #16]\n\t"
+            "vstr s23, [%[state], #20]\n\t"
             : [in] "+r"(at), [out] "+r"(to), [passes] "+r"(passes), [b] "=&r"(b)
             : [state] "r"(state), [floors] "r"(kPresets), [ones] "r"(kPresets + 2),
               [top] "r"(0xBFFFFFFFu)
             : "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10",
               "d11");
+        // clang-format on
         x->x_env = state[4];
         x->x_gain = state[5];
         return n / 4 * 4;
