@@ -81,6 +81,7 @@ struct Amplitude {
     t_sample *out;
     explicit Amplitude(t_int *w) : out(reinterpret_cast<t_sample *>(w[3])) {}
     bool overlap_shifted(const t_sample *in, int n) const { return tav::overlap_shifted(in, out, n); }
+    static constexpr bool kByHand = false;
     // In range, the scaled root of the sum of squares with no test left to make.
     static float amplitude(float a, float b) { return approx_sqrt(b * b + a * a) * kRootHalf; }
     // One sample: the tests one by one, which suits block size 1 best.
