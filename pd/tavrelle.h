@@ -46,10 +46,11 @@ inline bool is_tiny(float f) { return (bits_of(f) & kExponentTop) == 0; }
 // Magnitude of 2^65 or more, infinities and NaNs included.
 inline bool is_huge(float f) { return (bits_of(f) & kExponentTop) == kExponentTop; }
 
-// Either of the two above: Pd's big-or-small test.
+// Either of the two above: Pd's big-or-small test. Bits 30 and 29 are equal, in one
+// test of bit 30 of the pattern XOR itself shifted left.
 inline bool is_tiny_or_huge(float f) {
-    std::uint32_t top = bits_of(f) & kExponentTop;
-    return top == 0 || top == kExponentTop;
+    const std::uint32_t b = bits_of(f);
+    return ((b ^ (b << 1)) & 0x40000000u) == 0;
 }
 
 // Flush-to-zero arithmetic. Pd runs with the FPU flushing results below 2^-126 to zero

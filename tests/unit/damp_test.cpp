@@ -272,6 +272,26 @@ TEST(Damp, OutputDoesNotDependOnBlockingOrSharedVectorsAndSurvivesRestarts) {
     }
 }
 
+// An output vector that overlaps the input shifted (which Pd never hands out) sees each
+// input read after the output before it was written, as in strict sample order.
+TEST(Damp, ShiftedVectorsKeepStrictSampleOrder) {
+    for (int shift : {1, 2, -1}) {
+        auto start = sig::noise(70);
+        host::Object block("damp~"), one("damp~");
+        block.dsp(44100.0f, 64);
+        one.dsp(44100.0f, 1);
+        std::vector<float> shared = start;
+        std::vector<t_int> chain = block.pd_chain();
+        chain[2] = reinterpret_cast<t_int>(shared.data() + 2);         // input
+        chain[3] = reinterpret_cast<t_int>(shared.data() + 2 + shift); // output
+        reinterpret_cast<t_perfroutine>(chain[0])(chain.data());
+
+        std::vector<float> want = start;
+        for (int i = 0; i < 64; i++) want[2 + shift + i] = one.process({want[2 + i]})[0][0];
+        EXPECT_EQ(first_difference(shared, want), -1) << shift;
+    }
+}
+
 TEST(Damp, RightInletActsAsTheToneMessage) {
     host::Object by_inlet("damp~"), by_message("damp~");
     by_inlet.inlet_float(1, 0.65f);
