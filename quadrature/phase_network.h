@@ -252,7 +252,14 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
 // constants of the input test, r10 the passes left, r12 the registers' image.
 // tav_pair_b8: the delayed chains' last vnmls of the pair before.
 // tav_pair: one pair; the class's hooks get the outlet registers of the pair before.
+// GCC sizes an asm statement by its lines, to keep its literal pools in reach; the six
+// tav_pair lines below stand for about 370 instructions, and as many empty lines say so.
+#define TAV_QUAD_LINES_8 "\n\n\n\n\n\n\n\n"
+#define TAV_QUAD_LINES_64                                                                     \
+    TAV_QUAD_LINES_8 TAV_QUAD_LINES_8 TAV_QUAD_LINES_8 TAV_QUAD_LINES_8 TAV_QUAD_LINES_8       \
+        TAV_QUAD_LINES_8 TAV_QUAD_LINES_8 TAV_QUAD_LINES_8
 #define TAV_QUAD_NETWORK_ASM \
+    TAV_QUAD_LINES_64 TAV_QUAD_LINES_64 TAV_QUAD_LINES_64 TAV_QUAD_LINES_64 TAV_QUAD_LINES_64 TAV_QUAD_LINES_64 \
     ".macro tav_pair_b8 c4, e4\n"                                                                                                     \
     "    vnmls.f32 \\c4, s29, s26\n"                                                                                                  \
     "    vnmls.f32 \\e4, s29, s27\n"                                                                                                  \
@@ -384,7 +391,7 @@ struct ByHand {
                      : "r"(r8), "r"(r9), "r"(r12)                                            \
                      : "lr", "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", \
                        "d8", "d9", "d10", "d11", "d12", "d13", "d14", "d15");                \
-        (h).in = r0;                                                                         \
+        (h).in = r0, (h).out0 = r1;                                                          \
         (h).slot = static_cast<int>(r4);                                                     \
     } while (0)
 
@@ -409,9 +416,9 @@ template <class Outlets> int pairs_by_hand(t_cfilters &cf, const t_sample *in, O
     r[30] = kAntiDenormal;
     h.in = in + from + 2;
     h.first_bits[0] = bits_of(float(in[from])), h.first_bits[1] = bits_of(float(in[from + 1]));
-    h.passes = passes;
+    h.passes = passes < Outlets::kMostPasses ? passes : Outlets::kMostPasses;
     out.by_hand_start(h, from - 2);
-    Outlets::run_by_hand(h);
+    out.run_by_hand(h);
     const int end = static_cast<int>(h.in - in) - 2;
     // Role m of the chains now sits 2 * ((m - slot) mod 6) above their slot-0 place.
     int at[6];
@@ -443,7 +450,8 @@ template <class X, class Outlets> t_int *perform(t_int *w) {
     if (!out.overlap_shifted(in, n)) {
 #ifdef TAV_QUAD_BY_HAND
         if constexpr (sizeof(t_sample) == sizeof(float) && Outlets::kByHand) {
-            if (n >= 16 && (i = pairs(x->x_cf, in, out, 0, 2)) == 2) i = pairs_by_hand(x->x_cf, in, out, 2, n);
+            if (n >= 16 && (i = pairs(x->x_cf, in, out, 0, 2)) == 2)
+                for (int k; (k = pairs_by_hand(x->x_cf, in, out, i, n)) != i;) i = k;
         }
 #endif
         i = pairs(x->x_cf, in, out, i, n);

@@ -33,6 +33,7 @@ struct AnalyticPair {
     // pair with a tiny one calls label 7, which stores all four again through write's
     // test. r4-r7 carry the bits from tav_hook3 to the call.
     static constexpr bool kByHand = true;
+    static constexpr int kMostPasses = 1 << 20;
     void by_hand_start(tav::quad::ByHand &h, int i) { h.out0 = re + i, h.out1 = im + i; }
     static void run_by_hand(tav::quad::ByHand &h) {
         TAV_QUAD_RUN_BY_HAND(h, 
