@@ -88,11 +88,13 @@ struct Amplitude {
     // network leaves too few registers for two square roots in flight beside it.
     static constexpr bool kByHand = true;
     static constexpr int kMostPasses = 5;
-    float chains[4 * (6 * kMostPasses + 1) + 8]; // 8 more: the look-ahead of magnitudes()
     int start = 0;
-    void by_hand_start(tav::quad::ByHand &h, int i) { h.out0 = chains, h.out1 = nullptr, start = i; }
+    void by_hand_start(tav::quad::ByHand &, int i) { start = i; }
     void run_by_hand(tav::quad::ByHand &h) {
+        float chains[4 * 6 * kMostPasses + 8]; // 8 more: the look-ahead of magnitudes()
+        h.out0 = chains, h.out1 = nullptr;
         TAV_QUAD_RUN_BY_HAND(h,
+                             ".macro tav_hook_entry\n.endm\n"
                              ".macro tav_hook2 a4, b4, c4, e4\n"
                              "    vstmia r1!, {\\a4, \\b4}\n"
                              ".endm\n"
@@ -103,12 +105,12 @@ struct Amplitude {
                              ".macro tav_hook5 a4, b4, c4, e4\n.endm\n"
                              ".macro tav_hook6 a4, b4, c4, e4\n.endm\n",
                              "");
-        magnitudes(static_cast<int>(h.out0 - chains) / 4);
+        magnitudes(chains, static_cast<int>(h.out0 - chains) / 4);
     }
     // Outlet samples start ... of the stored pairs: two pairs at a time by hand while
     // they are in range (write_pair's usual way, the same operations in the same order),
     // otherwise one pair through write_pair.
-    void magnitudes(int count) {
+    void magnitudes(const float *chains, int count) {
         for (int done = 0; done < count;) {
             const float *v = chains + 4 * done;
             if (count - done < 2 || !in_range(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7])) {
@@ -121,7 +123,7 @@ struct Amplitude {
             register t_sample *r1 asm("r1") = out + start + 2 * done;
             register int r2 asm("r2") = (count - done) / 2;
             register const float *r3 asm("r3") = kConstants;
-            register std::uint32_t r10 asm("r10") = kTwoTo63 - 1u;
+            register std::uint32_t r10 asm("r10") = tav::bits_of(kLargest);
             register std::uint32_t r12 asm("r12") = 0x5f3759dfu;
             // Four samples a pass: the squares, the estimate through the core registers,
             // the Newton step and the scaling, while the next four chain outputs are
@@ -142,6 +144,11 @@ struct Amplitude {
                          "    vmul.f32 s13, s9, s24\n"
                          "    vmov r4, r5, s8, s9\n"
                          "    vmov r6, r7, s10, s11\n"
+                         "    cmp r10, r4\n"
+                         "    cmphs r10, r5\n"
+                         "    cmphs r10, r6\n"
+                         "    cmphs r10, r7\n"
+                         "    blo 2f\n"
                          "    vmul.f32 s14, s10, s24\n"
                          "    vmul.f32 s15, s11, s24\n"
                          "    sub r4, r12, r4, asr #1\n"
@@ -152,8 +159,6 @@ struct Amplitude {
                          "    vmov s18, s19, r6, r7\n"
                          "    vmov r4, r5, s0, s1\n"
                          "    vmov r6, r7, s2, s3\n"
-                         "    orr r8, r4, r5\n"
-                         "    orr r9, r6, r7\n"
                          "    vmul.f32 s12, s12, s16\n"
                          "    vmul.f32 s13, s13, s17\n"
                          "    vmul.f32 s14, s14, s18\n"
@@ -173,7 +178,6 @@ struct Amplitude {
                          "    vmul.f32 s17, s17, s21\n"
                          "    vmul.f32 s18, s18, s22\n"
                          "    vmul.f32 s19, s19, s23\n"
-                         "    orr r8, r8, r9\n"
                          "    tstne r4, #0x60000000\n"
                          "    tstne r5, #0x60000000\n"
                          "    vmul.f32 s8, s16, s8\n"
@@ -182,24 +186,18 @@ struct Amplitude {
                          "    vmul.f32 s11, s19, s11\n"
                          "    tstne r6, #0x60000000\n"
                          "    tstne r7, #0x60000000\n"
-                         "    orr r9, r4, r5\n"
                          "    vmul.f32 s8, s8, s25\n"
                          "    vmul.f32 s9, s9, s25\n"
                          "    vmul.f32 s10, s10, s25\n"
                          "    vmul.f32 s11, s11, s25\n"
-                         "    orr r8, r8, r9\n"
-                         "    orr r9, r6, r7\n"
-                         "    orr r8, r8, r9\n"
-                         "    bic r8, r8, #0x80000000\n"
-                         "    cmpne r10, r8\n"
                          "    vstmia r1!, {s8-s11}\n"
-                         "    blo 2f\n"
+                         "    beq 2f\n"
                          "    subs r2, r2, #1\n"
                          "    bne 1b\n"
                          "2:\n"
                          : "+r"(r0), "+r"(r1), "+r"(r2)
                          : "r"(r3), "r"(r10), "r"(r12)
-                         : "r4", "r5", "r6", "r7", "r8", "r9", "cc", "memory", "d0", "d1", "d2",
+                         : "r4", "r5", "r6", "r7", "cc", "memory", "d0", "d1", "d2",
                            "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12");
             done = static_cast<int>(r1 - out - start) / 2;
         }

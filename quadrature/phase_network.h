@@ -235,8 +235,8 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
     return end;
 }
 
-#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__)
-#define TAV_QUAD_BY_HAND 1
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__) && PD_FLOATSIZE == 32
+#define TAV_QUAD_BY_HAND 1 // it reads and writes single floats
 // The pairs form scheduled by hand for the ARM11's in-order pipeline (ARMv6, VFPv2).
 // Each chain keeps six registers: this pair's input S, the input two samples before X
 // (section 1's x2), and the y2 of its four sections. vnmls (round(c x t) - x2, not
@@ -290,6 +290,9 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
     "    vadd.f32 s24, \\aX, \\a2\n"                                                                                                  \
     "    vadd.f32 s25, \\bX, \\b2\n"                                                                                                  \
     "    tav_hook3 \\a4, \\b4, \\c4, \\e4\n"                                                                                          \
+    "  .if \\k == 0\n"                                                                                                                \
+    "5:\n"                                                                                                                            \
+    "  .endif\n"                                                                                                                      \
     "    vadd.f32 s26, \\cX, \\c2\n"                                                                                                  \
     "    vadd.f32 s27, \\eX, \\e2\n"                                                                                                  \
     "    vnmls.f32 \\a1, s28, s24\n"                                                                                                  \
@@ -323,9 +326,23 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
     "    vnmls.f32 \\b3, s28, s25\n"                                                                                                  \
     ".endm\n"                                                                                                                         \
     "    vldmia r12, {d0-d15}\n"                                                                                                      \
-    "    b 1f\n"                                                                                                                      \
+    "    vldmia r3!, {s28, s29}\n"                                                                                                    \
+    "    vadd.f32 s24, s0, s4\n"                                                                                                      \
+    "    vadd.f32 s25, s1, s5\n"                                                                                                      \
+    "    vmov.f32 s13, s0\n"                                                                                                          \
+    "    vadd.f32 s26, s12, s16\n"                                                                                                    \
+    "    vadd.f32 s27, s13, s17\n"                                                                                                    \
+    "    vnmls.f32 s2, s28, s24\n"                                                                                                    \
+    "    vnmls.f32 s3, s28, s25\n"                                                                                                    \
+    "    vnmls.f32 s14, s29, s26\n"                                                                                                   \
+    "    vnmls.f32 s15, s29, s27\n"                                                                                                   \
+    "    vldmia r3!, {s28, s29}\n"                                                                                                    \
+    "    vadd.f32 s24, s2, s6\n"                                                                                                      \
+    "    vadd.f32 s25, s3, s7\n"                                                                                                      \
+    "    tav_hook_entry\n"                                                                                                            \
+    "    b 5f\n"                                                                                                                      \
     "0:  tav_pair_b8 s22, s23\n"                                                                                                      \
-    "1:  tav_pair 0, s0, s1, s12, s13, s2, s3, s14, s15, s4, s5, s16, s17, s6, s7, s18, s19, s8, s9, s20, s21, s10, s11, s22, s23\n"  \
+    "    tav_pair 0, s0, s1, s12, s13, s2, s3, s14, s15, s4, s5, s16, s17, s6, s7, s18, s19, s8, s9, s20, s21, s10, s11, s22, s23\n"  \
     "    tav_pair_b8 s20, s21\n"                                                                                                      \
     "    tav_pair 1, s10, s11, s22, s23, s0, s1, s12, s13, s2, s3, s14, s15, s4, s5, s16, s17, s6, s7, s18, s19, s8, s9, s20, s21\n"  \
     "    tav_pair_b8 s18, s19\n"                                                                                                      \
@@ -357,7 +374,6 @@ struct ByHand {
     float regs[32];
     const t_sample *in; // the next pair's input
     t_sample *out0, *out1;
-    std::uint32_t first_bits[2];
     int passes;
     int slot;
 };
@@ -376,18 +392,17 @@ struct ByHand {
         register t_sample *r2 asm("r2") = (h).out1;                                          \
         register const float *r3 asm("r3") = kCoefficients;                                  \
         register std::uint32_t r4 asm("r4"), r5 asm("r5");                                   \
-        register std::uint32_t r6 asm("r6") = (h).first_bits[0];                             \
-        register std::uint32_t r7 asm("r7") = (h).first_bits[1];                             \
+        register std::uint32_t r6 asm("r6"), r7 asm("r7");                                   \
         register std::uint32_t r8 asm("r8") = 0xBFFFFFFFu;                                   \
         register std::uint32_t r9 asm("r9") = tav::bits_of(-tav::kAntiDenormal);             \
-        register int r10 asm("r10") = (h).passes + 1;                                        \
+        register int r10 asm("r10") = (h).passes;                                        \
         register float *r12 asm("r12") = (h).regs;                                           \
         asm volatile(HOOKS TAV_QUAD_NETWORK_ASM                                              \
                      "    b 6f\n" TAIL                                                      \
                      ".purgem tav_hook2\n.purgem tav_hook3\n.purgem tav_hook4\n"           \
-                     ".purgem tav_hook5\n.purgem tav_hook6\n6:\n"                           \
+                     ".purgem tav_hook5\n.purgem tav_hook6\n.purgem tav_hook_entry\n6:\n"                           \
                      : "+r"(r0), "+r"(r1), "+r"(r2), "+r"(r3), "=&r"(r4), "=&r"(r5),         \
-                       "+r"(r6), "+r"(r7), "+r"(r10)                                         \
+                       "=&r"(r6), "=&r"(r7), "+r"(r10)                                       \
                      : "r"(r8), "r"(r9), "r"(r12)                                            \
                      : "lr", "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7", \
                        "d8", "d9", "d10", "d11", "d12", "d13", "d14", "d15");                \
@@ -400,7 +415,8 @@ struct ByHand {
 // position reached, with the state stored and every outlet sample before it written.
 template <class Outlets> int pairs_by_hand(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
     const int passes = (n / 2 - from / 2 - 1) / 6;
-    if (passes < 1 || zero_input(cf.prev)) return from;
+    if (passes < 1 || zero_input(cf.prev) || !plain_input(in[from]) || !plain_input(in[from + 1]))
+        return from;
     t_cfsection *b0 = cf.bank[0], *b1 = cf.bank[1];
     ByHand h;
     float *r = h.regs;
@@ -415,9 +431,8 @@ template <class Outlets> int pairs_by_hand(t_cfilters &cf, const t_sample *in, O
     }
     r[30] = kAntiDenormal;
     h.in = in + from + 2;
-    h.first_bits[0] = bits_of(float(in[from])), h.first_bits[1] = bits_of(float(in[from + 1]));
     h.passes = passes < Outlets::kMostPasses ? passes : Outlets::kMostPasses;
-    out.by_hand_start(h, from - 2);
+    out.by_hand_start(h, from);
     out.run_by_hand(h);
     const int end = static_cast<int>(h.in - in) - 2;
     // Role m of the chains now sits 2 * ((m - slot) mod 6) above their slot-0 place.
@@ -450,7 +465,7 @@ template <class X, class Outlets> t_int *perform(t_int *w) {
     if (!out.overlap_shifted(in, n)) {
 #ifdef TAV_QUAD_BY_HAND
         if constexpr (sizeof(t_sample) == sizeof(float) && Outlets::kByHand) {
-            if (n >= 16 && (i = pairs(x->x_cf, in, out, 0, 2)) == 2)
+            if (n >= 16)
                 for (int k; (k = pairs_by_hand(x->x_cf, in, out, i, n)) != i;) i = k;
         }
 #endif
