@@ -201,6 +201,8 @@ template <class X, class Outlets> t_int *perform_one(t_int *w) {
 // x86-64 about 88 instructions a sample instead of 90 for lumbrisk~, while quorrel~ with
 // the tests for inputs that enter as 0 takes 66 instead of 59. Stops before such a sample
 // (returning its position; the caller goes on sample by sample) and stores the state.
+// This is the form x86-64 and aarch64 run; on the ARM1176 it finishes what the loop
+// below leaves (the last pairs of a block).
 template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
     int end = from; // the pairs before the first sample that would enter as 0
     while (end + 1 < n && plain_input(in[end]) && plain_input(in[end + 1])) end += 2;
@@ -237,7 +239,14 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
 
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__) && PD_FLOATSIZE == 32
 #define TAV_QUAD_BY_HAND 1 // it reads and writes single floats
-// The pairs form scheduled by hand for the ARM11's in-order pipeline (ARMv6, VFPv2).
+// The pairs form scheduled by hand for the ARM11's in-order pipeline (ARMv6, VFPv2): by
+// the VFP11 model at block size 64 (an estimate), quorrel~ takes 40.7 cycles a sample
+// instead of 54.4 and lumbrisk~ 58.0 instead of 70.9; the loop runs a pass of six pairs
+// in 368 cycles (344 instructions), where GCC's form spent 27 to 41 copies every five
+// pairs. Each bit is the plain form's: every section is its vadd (s + y2, which commutes)
+// then vnmls (round(c x t) - x2, not fused on VFP11), banks and chains as in pairs(),
+// and the loop stops before a pair that plain_input refuses: its bits shifted left by
+// one above 0xBFFFFFFF (bits 30 and 29 set) or equal to -1e-21's.
 // Each chain keeps six registers: this pair's input S, the input two samples before X
 // (section 1's x2), and the y2 of its four sections. vnmls (round(c x t) - x2, not
 // fused on VFP11, so the plain form's c * (s + y2) - x2 bit for bit) writes each
@@ -250,8 +259,12 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
 // sums, s28/s29 a section's two coefficients, s30 the offset. Core registers: r0 the
 // next input, r1/r2 the outlets, r3 the coefficients, r4-r7 bits to test, r8 and r9
 // constants of the input test, r10 the passes left, r12 the registers' image.
-// tav_pair_b8: the delayed chains' last vnmls of the pair before.
-// tav_pair: one pair; the class's hooks get the outlet registers of the pair before.
+// tav_pair_b8: the delayed chains' last vnmls of the pair before. tav_pair: one pair,
+// with the test of its input before its first vnmls (slot k leaves at label 8k, the
+// pair not begun) and the next pair's input loaded into the registers it frees; the
+// class's hooks get the chain outputs of the pair before (its outlet samples). The loop
+// is entered inside its first pair, past the hooks (there is no pair before it here),
+// after the steps before them, which the entry repeats; a pass ends at slot 0.
 // GCC sizes an asm statement by its lines, to keep its literal pools in reach; the six
 // tav_pair lines below stand for about 370 instructions, and as many empty lines say so.
 #define TAV_QUAD_LINES_8 "\n\n\n\n\n\n\n\n"
@@ -378,9 +391,10 @@ struct ByHand {
     int slot;
 };
 
-// The loop above with a class's hooks: HOOKS defines the macros tav_hook2 to tav_hook6,
-// TAIL holds what they may branch to, out of the loop's way. It runs h.passes passes of
-// six pairs, or stops before a pair whose input would enter as 0.
+// The loop above with a class's hooks: HOOKS defines the macros tav_hook2 to tav_hook6
+// (each given the four chain outputs of the pair before, in registers) and tav_hook_entry
+// (what they need on entry), TAIL what they may branch to, out of the loop's way. It runs
+// h.passes passes of six pairs, or stops before a pair whose input would enter as 0.
 #define TAV_QUAD_RUN_BY_HAND(h, HOOKS, TAIL)                                                     \
     do {                                                                                     \
         static constexpr float kCoefficients[8] = {                                          \
@@ -395,12 +409,13 @@ struct ByHand {
         register std::uint32_t r6 asm("r6"), r7 asm("r7");                                   \
         register std::uint32_t r8 asm("r8") = 0xBFFFFFFFu;                                   \
         register std::uint32_t r9 asm("r9") = tav::bits_of(-tav::kAntiDenormal);             \
-        register int r10 asm("r10") = (h).passes;                                        \
+        register int r10 asm("r10") = (h).passes;                                            \
         register float *r12 asm("r12") = (h).regs;                                           \
         asm volatile(HOOKS TAV_QUAD_NETWORK_ASM                                              \
                      "    b 6f\n" TAIL                                                      \
                      ".purgem tav_hook2\n.purgem tav_hook3\n.purgem tav_hook4\n"           \
-                     ".purgem tav_hook5\n.purgem tav_hook6\n.purgem tav_hook_entry\n6:\n"                           \
+                     ".purgem tav_hook5\n.purgem tav_hook6\n.purgem tav_hook_entry\n"   \
+                     "6:\n"                           \
                      : "+r"(r0), "+r"(r1), "+r"(r2), "+r"(r3), "=&r"(r4), "=&r"(r5),         \
                        "=&r"(r6), "=&r"(r7), "+r"(r10)                                       \
                      : "r"(r8), "r"(r9), "r"(r12)                                            \
@@ -410,9 +425,11 @@ struct ByHand {
         (h).slot = static_cast<int>(r4);                                                     \
     } while (0)
 
-// Pairs from position `from` (at least 2: the pair before it is done, its outlet samples
-// written) through the loop above, as long as at least one more pair follows. Returns the
-// position reached, with the state stored and every outlet sample before it written.
+// Pairs from position `from` through the loop above: whole passes, while at least one
+// pair follows them (the loop loads each pair's input one pair ahead), at most
+// Outlets::kMostPasses. Returns the position reached (from itself if the loop cannot
+// start), with the state stored and every outlet sample before it written: the loop's
+// last pair through write_pair, from the chain outputs it leaves in registers.
 template <class Outlets> int pairs_by_hand(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
     const int passes = (n / 2 - from / 2 - 1) / 6;
     if (passes < 1 || zero_input(cf.prev) || !plain_input(in[from]) || !plain_input(in[from + 1]))
@@ -464,10 +481,8 @@ template <class X, class Outlets> t_int *perform(t_int *w) {
     int i = 0;
     if (!out.overlap_shifted(in, n)) {
 #ifdef TAV_QUAD_BY_HAND
-        if constexpr (sizeof(t_sample) == sizeof(float) && Outlets::kByHand) {
-            if (n >= 16)
-                for (int k; (k = pairs_by_hand(x->x_cf, in, out, i, n)) != i;) i = k;
-        }
+        if constexpr (Outlets::kByHand) // the loop scheduled by hand, then the plain pairs
+            for (int k; (k = pairs_by_hand(x->x_cf, in, out, i, n)) != i;) i = k;
 #endif
         i = pairs(x->x_cf, in, out, i, n);
     }
