@@ -240,7 +240,7 @@ template <class Outlets> int pairs(t_cfilters &cf, const t_sample *in, Outlets &
 #if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__) && PD_FLOATSIZE == 32
 #define TAV_QUAD_BY_HAND 1 // it reads and writes single floats
 // The pairs form scheduled by hand for the ARM11's in-order pipeline (ARMv6, VFPv2): by
-// the VFP11 model at block size 64 (an estimate), quorrel~ takes 40.7 cycles a sample
+// the VFP11 model at block size 64 (an estimate), quorrel~ takes 40.0 cycles a sample
 // instead of 54.4 and lumbrisk~ 58.0 instead of 70.9; the loop runs a pass of six pairs
 // in 368 cycles (344 instructions), where GCC's form spent 27 to 41 copies every five
 // pairs. Each bit is the plain form's: every section is its vadd (s + y2, which commutes)
