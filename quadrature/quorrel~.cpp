@@ -36,8 +36,10 @@ struct AnalyticPair {
     static constexpr int kMostPasses = 1 << 20;
     void by_hand_start(tav::quad::ByHand &h, int i) { h.out0 = re + i, h.out1 = im + i; }
     static void run_by_hand(tav::quad::ByHand &h) {
-        TAV_QUAD_RUN_BY_HAND(h, 
-            ".macro tav_hook_entry\n" // no pair before the first: bits that pass the test
+        TAV_QUAD_RUN_BY_HAND(
+            h,
+            // No pair comes before the first: bits that pass the test.
+            ".macro tav_hook_entry\n"
             "    mov r4, #0x3f800000\n"
             "    mov r5, r4\n"
             "    mov r6, r4\n"
@@ -63,7 +65,7 @@ struct AnalyticPair {
             ".macro tav_hook6 a4, b4, c4, e4\n"
             "    bleq 7f\n"
             ".endm\n",
-                             
+            // A pair with a tiny outlet sample: all four again, each through write's test.
             "7:  tst r4, #0x60000000\n"
             "    moveq r4, #0\n"
             "    tst r5, #0x60000000\n"

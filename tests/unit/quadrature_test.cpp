@@ -365,7 +365,7 @@ TEST(QuadratureForms, OddBlocksWriteEverySampleAndEndOnBankZero) {
 
 // Every block length from 16 to 41 against block size 1, on sound with samples that
 // enter as 0 and near-silent stretches: the pairs loop on ARM stops in each of its six
-// places (before such a sample, or at its last pass), hands over to the pairs before and
+// places (before such a sample, or at its last pass), hands over to the plain pairs
 // after it, and ends odd blocks with one sample.
 TEST(QuadratureForms, EveryBlockLengthMatchesBlockOne) {
     auto input = sig::hostile(1640, {sig::kNaN, -1e-21f}, 97);
