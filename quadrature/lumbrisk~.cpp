@@ -201,8 +201,8 @@ struct Amplitude {
                          "2:\n"
                          : "+r"(r0), "+r"(r1), "+r"(r2)
                          : "r"(r3), "r"(r10), "r"(r12)
-                         : "r4", "r5", "r6", "r7", "cc", "memory", "d0", "d1", "d2",
-                           "d3", "d4", "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12");
+                         : "r4", "r5", "r6", "r7", "cc", "memory", "d0", "d1", "d2", "d3", "d4",
+                           "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12");
             done = static_cast<int>(r1 - out - start) / 2;
         }
     }

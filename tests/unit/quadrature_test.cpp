@@ -369,7 +369,8 @@ TEST(QuadratureForms, OddBlocksWriteEverySampleAndEndOnBankZero) {
 // after it, and ends odd blocks with one sample.
 TEST(QuadratureForms, EveryBlockLengthMatchesBlockOne) {
     auto input = sig::hostile(1640, {sig::kNaN, -1e-21f}, 97);
-    for (std::size_t i = 700; i < 1000; i++) input[i] = 0.0f;
+    for (std::size_t i = 700; i < 1000; i++)
+        input[i] = 0.0f;
     for (const char *cls : kClasses)
         for (int block = 16; block <= 41; block++) {
             const int length = block * (1640 / block);
@@ -383,7 +384,8 @@ TEST(QuadratureForms, EveryBlockLengthMatchesBlockOne) {
                 for (std::size_t k = 0; k < step.size(); k++)
                     want[k].insert(want[k].end(), step[k].begin(), step[k].end());
             }
-            EXPECT_EQ(first_difference(joined(render(cls, part, {block, 44100.0f})), joined(want)), -1)
+            EXPECT_EQ(first_difference(joined(render(cls, part, {block, 44100.0f})), joined(want)),
+                      -1)
                 << cls << " block " << block;
         }
 }
