@@ -83,38 +83,30 @@ struct Amplitude {
     bool overlap_shifted(const t_sample *in, int n) const { return tav::overlap_shifted(in, out, n); }
 #ifdef TAV_QUAD_BY_HAND
     // The pairs loop scheduled by hand (phase_network.h) stores the chain outputs of up to
-    // 30 pairs, each as a0 a1 b0 b1 (direct and delayed chain, first and second sample);
-    // magnitudes() then turns them into outlet samples. Two loops, because the network
-    // leaves too few registers for two square roots in flight beside it. By the VFP11
-    // model (an estimate) the first runs 30.2 cycles a sample, the second 19.75.
+    // 30 pairs, each as a0 a1 b0 b1 (direct and delayed chain, first and second sample),
+    // and clears r2 if one of them is tiny; magnitudes() then turns them into outlet
+    // samples. Two loops, because the network leaves too few registers for two square
+    // roots in flight beside it. By the VFP11 model (an estimate) the first runs 30.5
+    // cycles a sample, the second 14.6 (12.6 instructions).
     static constexpr bool kByHand = true;
     static constexpr int kMostPasses = 5;
     int start = 0;
     void by_hand_start(tav::quad::ByHand &, int i) { start = i; }
     void run_by_hand(tav::quad::ByHand &h) {
         float chains[4 * 6 * kMostPasses + 8]; // 8 more: the look-ahead of magnitudes()
-        h.out0 = chains, h.out1 = nullptr;
-        TAV_QUAD_RUN_BY_HAND(h,
-                             ".macro tav_hook_entry\n.endm\n"
-                             ".macro tav_hook2 a4, b4, c4, e4\n"
-                             "    vstmia r1!, {\\a4, \\b4}\n"
-                             ".endm\n"
-                             ".macro tav_hook3 a4, b4, c4, e4\n"
-                             "    vstmia r1!, {\\c4, \\e4}\n"
-                             ".endm\n"
-                             ".macro tav_hook4 a4, b4, c4, e4\n.endm\n"
-                             ".macro tav_hook5 a4, b4, c4, e4\n.endm\n"
-                             ".macro tav_hook6 a4, b4, c4, e4\n.endm\n",
-                             "");
-        magnitudes(chains, static_cast<int>(h.out0 - chains) / 4);
+        h.out0 = chains, h.out1 = reinterpret_cast<t_sample *>(chains);
+        TAV_QUAD_RUN_BY_HAND(h, TAV_QUAD_TINY_HOOKS("r1", "moveq r2, #0"), "");
+        magnitudes(chains, static_cast<int>(h.out0 - chains) / 4, h.out1 == nullptr);
     }
-    // The outlet samples of `count` stored pairs from position start: two pairs at a time
-    // by hand (amplitude(), the same operations in the same order) while they are in
-    // range, otherwise one pair through write_pair.
-    void magnitudes(const float *chains, int count) {
+    // The outlet samples of `count` stored pairs from position start: with no chain output
+    // tiny, two pairs at a time by hand (amplitude(), the same operations in the same
+    // order) while the sums of squares are finite, otherwise one pair through write_pair.
+    void magnitudes(float *chains, int count, bool tiny) {
+        // The loop squares the four after the last before it knows it is done: harmless ones.
+        for (int k = 0; k < 8; k++) chains[4 * count + k] = 1.0f;
         for (int done = 0; done < count;) {
             const float *v = chains + 4 * done;
-            if (count - done < 2 || !in_range(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7])) {
+            if (tiny || count - done < 2) {
                 write_pair(start + 2 * done, {v[0], v[2]}, {v[1], v[3]});
                 done++;
                 continue;
@@ -126,16 +118,74 @@ struct Amplitude {
             register const float *r3 asm("r3") = kConstants;
             register std::uint32_t r10 asm("r10") = tav::bits_of(kLargest);
             register std::uint32_t r12 asm("r12") = 0x5f3759dfu;
-            // Four samples a pass: the squares, the estimate through the core registers,
-            // the Newton step and the scaling, while the next four chain outputs are
-            // loaded and tested for tiny ones. For the 2^63 bound of in_range it tests that
-            // the four sums of squares are finite (bits below 0x7F800000 also refuse NaN):
-            // with no component tiny, outside_range gives amplitude() whenever the sum is
-            // finite (the sum is at least 2^-125 and the root far from tiny).
-            asm volatile("    vldr s24, [r3, #16]\n"
+            // Four samples at a time, two sets of registers taking turns (s8-s15, s16-s23:
+            // the sums of squares, then the estimate): the Newton step and the scaling of
+            // four (the tail) run beside the squares, the estimate through the core
+            // registers and the test of the next four (the head). With no component tiny,
+            // outside_range gives amplitude() whenever the sum of squares is finite (it is
+            // at least 2^-125, and the root far from tiny), so that is the test here (bits
+            // below 0x7F800000, which also refuses NaN) instead of in_range's 2^63 bound;
+            // four that fail it are left, with nothing stored, to write_pair.
+            asm volatile(TAV_QUAD_LINES_64 TAV_QUAD_LINES_64
+                         ".macro tav_amp_half k, pm0, pm1, pm2, pm3, py0, py1, py2, py3, qm0, qm1, qm2, qm3, qy0, qy1, qy2, qy3\n"
+                         "    vldmia r0!, {s0-s7}\n"
+                         "    vmul.f32 s26, \\pm0, s24\n"
+                         "    vmul.f32 s27, \\pm1, s24\n"
+                         "    vmul.f32 s28, \\pm2, s24\n"
+                         "    vmul.f32 s29, \\pm3, s24\n"
+                         "    vstmia r1!, {\\qm0-\\qm3}\n"
+                         "    blo 2f\n"
+                         "    subs r2, r2, #1\n"
+                         "    beq 2f\n"
+                         "  .if \\k == 0\n"
+                         "3:\n"
+                         "  .endif\n"
+                         "    vmul.f32 \\qm0, s2, s2\n"
+                         "    vmul.f32 \\qm1, s3, s3\n"
+                         "    vmul.f32 \\qm2, s6, s6\n"
+                         "    vmul.f32 \\qm3, s7, s7\n"
+                         "    vmul.f32 s26, s26, \\py0\n"
+                         "    vmul.f32 s27, s27, \\py1\n"
+                         "    vmul.f32 s28, s28, \\py2\n"
+                         "    vmul.f32 s29, s29, \\py3\n"
+                         "    vmla.f32 \\qm0, s0, s0\n"
+                         "    vmla.f32 \\qm1, s1, s1\n"
+                         "    vmla.f32 \\qm2, s4, s4\n"
+                         "    vmla.f32 \\qm3, s5, s5\n"
+                         "    vldmia r3, {s0-s3}\n"
+                         "    vmls.f32 s0, \\py0, s26\n"
+                         "    vmls.f32 s1, \\py1, s27\n"
+                         "    vmov r4, r5, \\qm0, \\qm1\n"
+                         "    vmls.f32 s2, \\py2, s28\n"
+                         "    vmls.f32 s3, \\py3, s29\n"
+                         "    vmov r6, r7, \\qm2, \\qm3\n"
+                         "    cmp r10, r4\n"
+                         "    cmphs r10, r5\n"
+                         "    vmul.f32 \\py0, \\py0, s0\n"
+                         "    vmul.f32 \\py1, \\py1, s1\n"
+                         "    vmul.f32 \\py2, \\py2, s2\n"
+                         "    vmul.f32 \\py3, \\py3, s3\n"
+                         "    cmphs r10, r6\n"
+                         "    cmphs r10, r7\n"
+                         "    sub r4, r12, r4, asr #1\n"
+                         "    sub r5, r12, r5, asr #1\n"
+                         "    vmul.f32 \\pm0, \\py0, \\pm0\n"
+                         "    vmul.f32 \\pm1, \\py1, \\pm1\n"
+                         "    vmul.f32 \\pm2, \\py2, \\pm2\n"
+                         "    vmul.f32 \\pm3, \\py3, \\pm3\n"
+                         "    sub r6, r12, r6, asr #1\n"
+                         "    sub r7, r12, r7, asr #1\n"
+                         "    vmov \\qy0, \\qy1, r4, r5\n"
+                         "    vmov \\qy2, \\qy3, r6, r7\n"
+                         "    vmul.f32 \\pm0, \\pm0, s25\n"
+                         "    vmul.f32 \\pm1, \\pm1, s25\n"
+                         "    vmul.f32 \\pm2, \\pm2, s25\n"
+                         "    vmul.f32 \\pm3, \\pm3, s25\n"
+                         ".endm\n"
+                         "    vldr s24, [r3, #16]\n"
                          "    vldr s25, [r3, #20]\n"
                          "    vldmia r0!, {s0-s7}\n"
-                         "1:  vmul.f32 s8, s2, s2\n"
+                         "    vmul.f32 s8, s2, s2\n"
                          "    vmul.f32 s9, s3, s3\n"
                          "    vmul.f32 s10, s6, s6\n"
                          "    vmul.f32 s11, s7, s7\n"
@@ -143,67 +193,40 @@ struct Amplitude {
                          "    vmla.f32 s9, s1, s1\n"
                          "    vmla.f32 s10, s4, s4\n"
                          "    vmla.f32 s11, s5, s5\n"
-                         "    vldmia r0!, {s0-s7}\n"
-                         "    vmul.f32 s12, s8, s24\n"
-                         "    vmul.f32 s13, s9, s24\n"
                          "    vmov r4, r5, s8, s9\n"
                          "    vmov r6, r7, s10, s11\n"
                          "    cmp r10, r4\n"
                          "    cmphs r10, r5\n"
                          "    cmphs r10, r6\n"
                          "    cmphs r10, r7\n"
-                         "    blo 2f\n"
-                         "    vmul.f32 s14, s10, s24\n"
-                         "    vmul.f32 s15, s11, s24\n"
                          "    sub r4, r12, r4, asr #1\n"
                          "    sub r5, r12, r5, asr #1\n"
                          "    sub r6, r12, r6, asr #1\n"
                          "    sub r7, r12, r7, asr #1\n"
-                         "    vmov s16, s17, r4, r5\n"
-                         "    vmov s18, s19, r6, r7\n"
-                         "    vmov r4, r5, s0, s1\n"
-                         "    vmov r6, r7, s2, s3\n"
-                         "    vmul.f32 s12, s12, s16\n"
-                         "    vmul.f32 s13, s13, s17\n"
-                         "    vmul.f32 s14, s14, s18\n"
-                         "    vmul.f32 s15, s15, s19\n"
-                         "    vldmia r3, {s20-s23}\n"
-                         "    tst r4, #0x60000000\n"
-                         "    tstne r5, #0x60000000\n"
-                         "    tstne r6, #0x60000000\n"
-                         "    vmls.f32 s20, s16, s12\n"
-                         "    vmls.f32 s21, s17, s13\n"
-                         "    vmls.f32 s22, s18, s14\n"
-                         "    vmls.f32 s23, s19, s15\n"
-                         "    tstne r7, #0x60000000\n"
-                         "    vmov r4, r5, s4, s5\n"
-                         "    vmov r6, r7, s6, s7\n"
-                         "    vmul.f32 s16, s16, s20\n"
-                         "    vmul.f32 s17, s17, s21\n"
-                         "    vmul.f32 s18, s18, s22\n"
-                         "    vmul.f32 s19, s19, s23\n"
-                         "    tstne r4, #0x60000000\n"
-                         "    tstne r5, #0x60000000\n"
-                         "    vmul.f32 s8, s16, s8\n"
-                         "    vmul.f32 s9, s17, s9\n"
-                         "    vmul.f32 s10, s18, s10\n"
-                         "    vmul.f32 s11, s19, s11\n"
-                         "    tstne r6, #0x60000000\n"
-                         "    tstne r7, #0x60000000\n"
-                         "    vmul.f32 s8, s8, s25\n"
-                         "    vmul.f32 s9, s9, s25\n"
-                         "    vmul.f32 s10, s10, s25\n"
-                         "    vmul.f32 s11, s11, s25\n"
-                         "    vstmia r1!, {s8-s11}\n"
-                         "    beq 2f\n"
-                         "    subs r2, r2, #1\n"
-                         "    bne 1b\n"
+                         "    vmov s12, s13, r4, r5\n"
+                         "    vmov s14, s15, r6, r7\n"
+                         "    vldmia r0!, {s0-s7}\n"
+                         "    vmul.f32 s26, s8, s24\n"
+                         "    vmul.f32 s27, s9, s24\n"
+                         "    vmul.f32 s28, s10, s24\n"
+                         "    vmul.f32 s29, s11, s24\n"
+                         "    blo 2f\n"
+                         "    b 3f\n"
+                         "1:  tav_amp_half 0, s8, s9, s10, s11, s12, s13, s14, s15, s16, s17, s18, s19, s20, s21, s22, s23\n"
+                         "    tav_amp_half 1, s16, s17, s18, s19, s20, s21, s22, s23, s8, s9, s10, s11, s12, s13, s14, s15\n"
+                         "    b 1b\n"
                          "2:\n"
+                         ".purgem tav_amp_half\n"
                          : "+r"(r0), "+r"(r1), "+r"(r2)
                          : "r"(r3), "r"(r10), "r"(r12)
                          : "r4", "r5", "r6", "r7", "cc", "memory", "d0", "d1", "d2", "d3", "d4",
-                           "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12");
+                           "d5", "d6", "d7", "d8", "d9", "d10", "d11", "d12", "d13", "d14");
             done = static_cast<int>(r1 - out - start) / 2;
+            if (done < count) {
+                v = chains + 4 * done;
+                write_pair(start + 2 * done, {v[0], v[2]}, {v[1], v[3]});
+                done++;
+            }
         }
     }
 #else

@@ -393,6 +393,37 @@ int pairs(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
     ".purgem tav_pair_b8\n"                                                                        \
     ".purgem tav_pair\n"
 
+// Hooks for a class whose outlet work needs the chain outputs tested for tiny ones (bits
+// 30 and 29 clear): each pair stores the four of the pair before (the first two through
+// r1, the other two through SECOND), and ON_TINY runs with the flags eq if one is tiny.
+#define TAV_QUAD_TINY_HOOKS(SECOND, ON_TINY)                                                       \
+    ".macro tav_hook_entry\n" /* no pair before the first: bits that pass the test */            \
+    "    mov r4, #0x3f800000\n"                                                                    \
+    "    mov r5, r4\n"                                                                             \
+    "    mov r6, r4\n"                                                                             \
+    "    mov r7, r4\n"                                                                             \
+    "    tst r4, #0x60000000\n"                                                                    \
+    ".endm\n"                                                                                      \
+    ".macro tav_hook2 a4, b4, c4, e4\n"                                                            \
+    "    vstmia r1!, {\\a4, \\b4}\n"                                                               \
+    "    vmov r4, r5, \\a4, \\b4\n"                                                                \
+    ".endm\n"                                                                                      \
+    ".macro tav_hook3 a4, b4, c4, e4\n"                                                            \
+    "    vstmia " SECOND "!, {\\c4, \\e4}\n"                                                        \
+    "    vmov r6, r7, \\c4, \\e4\n"                                                                \
+    "    tst r4, #0x60000000\n"                                                                    \
+    ".endm\n"                                                                                      \
+    ".macro tav_hook4 a4, b4, c4, e4\n"                                                            \
+    "    tstne r5, #0x60000000\n"                                                                  \
+    ".endm\n"                                                                                      \
+    ".macro tav_hook5 a4, b4, c4, e4\n"                                                            \
+    "    tstne r6, #0x60000000\n"                                                                  \
+    "    tstne r7, #0x60000000\n"                                                                  \
+    ".endm\n"                                                                                      \
+    ".macro tav_hook6 a4, b4, c4, e4\n"                                                            \
+    "    " ON_TINY "\n"                                                                            \
+    ".endm\n"
+
 // The registers of the loop above, with the slot (0 to 5) at which it stopped.
 struct ByHand {
     float regs[32];
@@ -432,7 +463,7 @@ struct ByHand {
                      : "r"(r8), "r"(r9), "r"(r12)                                                  \
                      : "lr", "cc", "memory", "d0", "d1", "d2", "d3", "d4", "d5", "d6", "d7",       \
                        "d8", "d9", "d10", "d11", "d12", "d13", "d14", "d15");                      \
-        (h).in = r0, (h).out0 = r1;                                                                \
+        (h).in = r0, (h).out0 = r1, (h).out1 = r2;                                                 \
         (h).slot = static_cast<int>(r4);                                                           \
     } while (0)
 

@@ -31,40 +31,13 @@ struct AnalyticPair {
     // The pairs loop scheduled by hand (phase_network.h): each pair stores the outlet
     // samples of the pair before as they are and tests their bits as write_pair does; a
     // pair with a tiny one calls label 7, which stores all four again through write's
-    // test. r4-r7 carry the bits from tav_hook3 to the call.
+    // test. r4-r7 carry the bits to the call.
     static constexpr bool kByHand = true;
     static constexpr int kMostPasses = 1 << 20;
     void by_hand_start(tav::quad::ByHand &h, int i) { h.out0 = re + i, h.out1 = im + i; }
     static void run_by_hand(tav::quad::ByHand &h) {
         TAV_QUAD_RUN_BY_HAND(
-            h,
-            // No pair comes before the first: bits that pass the test.
-            ".macro tav_hook_entry\n"
-            "    mov r4, #0x3f800000\n"
-            "    mov r5, r4\n"
-            "    mov r6, r4\n"
-            "    mov r7, r4\n"
-            "    tst r4, #0x60000000\n"
-            ".endm\n"
-            ".macro tav_hook2 a4, b4, c4, e4\n"
-            "    vstmia r1!, {\\a4, \\b4}\n"
-            "    vmov r4, r5, \\a4, \\b4\n"
-            ".endm\n"
-            ".macro tav_hook3 a4, b4, c4, e4\n"
-            "    vstmia r2!, {\\c4, \\e4}\n"
-            "    vmov r6, r7, \\c4, \\e4\n"
-            "    tst r4, #0x60000000\n"
-            ".endm\n"
-            ".macro tav_hook4 a4, b4, c4, e4\n"
-            "    tstne r5, #0x60000000\n"
-            ".endm\n"
-            ".macro tav_hook5 a4, b4, c4, e4\n"
-            "    tstne r6, #0x60000000\n"
-            "    tstne r7, #0x60000000\n"
-            ".endm\n"
-            ".macro tav_hook6 a4, b4, c4, e4\n"
-            "    bleq 7f\n"
-            ".endm\n",
+            h, TAV_QUAD_TINY_HOOKS("r2", "bleq 7f"),
             // A pair with a tiny outlet sample: all four again, each through write's test.
             "7:  tst r4, #0x60000000\n"
             "    moveq r4, #0\n"
