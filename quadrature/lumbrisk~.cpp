@@ -127,7 +127,8 @@ struct Amplitude {
             // below 0x7F800000, which also refuses NaN) instead of in_range's 2^63 bound;
             // four that fail it are left, with nothing stored, to write_pair.
             asm volatile(TAV_QUAD_LINES_64 TAV_QUAD_LINES_64
-                         ".macro tav_amp_half k, pm0, pm1, pm2, pm3, py0, py1, py2, py3, qm0, qm1, qm2, qm3, qy0, qy1, qy2, qy3\n"
+                         ".macro tav_amp_half k, pm0, pm1, pm2, pm3, py0, py1, py2, py3, "
+                         "qm0, qm1, qm2, qm3, qy0, qy1, qy2, qy3\n"
                          "    vldmia r0!, {s0-s7}\n"
                          "    vmul.f32 s26, \\pm0, s24\n"
                          "    vmul.f32 s27, \\pm1, s24\n"
@@ -212,8 +213,10 @@ struct Amplitude {
                          "    vmul.f32 s29, s11, s24\n"
                          "    blo 2f\n"
                          "    b 3f\n"
-                         "1:  tav_amp_half 0, s8, s9, s10, s11, s12, s13, s14, s15, s16, s17, s18, s19, s20, s21, s22, s23\n"
-                         "    tav_amp_half 1, s16, s17, s18, s19, s20, s21, s22, s23, s8, s9, s10, s11, s12, s13, s14, s15\n"
+                         "1:  tav_amp_half 0, s8, s9, s10, s11, s12, s13, s14, s15, "
+                         "s16, s17, s18, s19, s20, s21, s22, s23\n"
+                         "    tav_amp_half 1, s16, s17, s18, s19, s20, s21, s22, s23, "
+                         "s8, s9, s10, s11, s12, s13, s14, s15\n"
                          "    b 1b\n"
                          "2:\n"
                          ".purgem tav_amp_half\n"

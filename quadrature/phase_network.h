@@ -409,7 +409,7 @@ int pairs(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
     "    vmov r4, r5, \\a4, \\b4\n"                                                                \
     ".endm\n"                                                                                      \
     ".macro tav_hook3 a4, b4, c4, e4\n"                                                            \
-    "    vstmia " SECOND "!, {\\c4, \\e4}\n"                                                        \
+    "    vstmia " SECOND "!, {\\c4, \\e4}\n"                                                       \
     "    vmov r6, r7, \\c4, \\e4\n"                                                                \
     "    tst r4, #0x60000000\n"                                                                    \
     ".endm\n"                                                                                      \
