@@ -78,9 +78,14 @@ const std::vector<Row> kTable = {
     {"duck~", {{"depth", 0.5f}, {"response", 0.3f}}, Input::Drums, {64}, 10,
      "|v|, depth x v and +1e-9 (3); coef x env and the compare (2); the compare with 1 and "
      "the division (2); coef x gain + g x (1 - coef) (3, the difference hoisted)",
-     19,
-     "13 floating-point issues and flag transfers; 2 loads and stores; 4 for the input "
-     "guard (the divider, busy 15 cycles per division, is not the limit)",
+     15,
+     "11 floating-point issues and flag transfers (|v|; the attack's vmla; coef x env, its "
+     "compare, the transfer and the conditional copy; the compare with 1, its transfer and "
+     "the division, needed only above 1; target x rest and the gain's vmla); 2 loads and "
+     "stores (input, output, and the vmla's 1e-9 and the target's 1 set afresh, each two "
+     "samples a transfer); 2 for the input guard (its bits in a core register and one "
+     "compare, whose condition gates the attack's vmla); the envelope's step (vmul, vcmp, "
+     "vmrs, the copy: 15 cycles) and the divider (busy 15 cycles a division) are as long",
      {}, {}},
     {"snarvel~", {{"mix", 0.5f}, {"noisegate", 0.2f}}, Input::Program, {64}, 10,
      "offset + s x 42.666 (2); the two conversions (2); coef x y + wet x c (3); (y' + dry "

@@ -253,6 +253,27 @@ TEST(Duck, OutputDoesNotDependOnBlockingOrSharedVectorsAndSurvivesRestarts) {
     }
 }
 
+// Blocks of 12 or more run four samples at a time, with the rest of the block one by one:
+// every length, and in place, gives what block 1 gives, while the envelope crosses 1
+// both ways inside blocks and levels from 2^-63 to 2^-60 and huge ones come in.
+TEST(Duck, GroupsOfFourAndTheRestOfABlockGiveTheSameOutput) {
+    std::vector<float> input = sig::noise(1000, 0.3f);
+    input.resize(3000, 0.0f);
+    auto near_threshold = sig::noise(2000, 0.06f, 3);
+    input.insert(input.end(), near_threshold.begin(), near_threshold.end());
+    const float odd[] = {0x1p-62f, -0x1.fffffep-61f, 0x1p-63f,      0x1p-64f,
+                         1e30f,    -sig::kInf,       0x1.fffffep64f};
+    for (std::size_t i = 1500; i < input.size(); i += 41)
+        input[i] = odd[i % 7];
+    const std::vector<Setting> settings = {{"depth", 1.0f}, {"response", 0.0f}};
+    auto reference = render(input, settings, 44100.0f, 1);
+    for (int block : {12, 13, 14, 15, 17, 64})
+        for (bool in_place : {false, true})
+            EXPECT_EQ(
+                first_difference(render(input, settings, 44100.0f, block, in_place), reference), -1)
+                << block << (in_place ? " in place" : "");
+}
+
 TEST(Duck, FloatInletsDeliverDepthAndResponse) {
     host::Object by_inlet("duck~"), by_message("duck~");
     by_inlet.inlet_float(1, 0.25f);
