@@ -86,7 +86,7 @@ struct Amplitude {
     // 30 pairs, each as a0 a1 b0 b1 (direct and delayed chain, first and second sample),
     // and clears r2 if one of them is tiny; magnitudes() then turns them into outlet
     // samples. Two loops, because the network leaves too few registers for two square
-    // roots in flight beside it. By the VFP11 model (an estimate) the first runs 30.5
+    // roots in flight beside it. By the VFP11 model (an estimate) the first runs 30.7
     // cycles a sample, the second 14.6 (12.6 instructions).
     static constexpr bool kByHand = true;
     static constexpr int kMostPasses = 5;

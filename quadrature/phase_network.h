@@ -243,7 +243,7 @@ int pairs(t_cfilters &cf, const t_sample *in, Outlets &out, int from, int n) {
 #define TAV_QUAD_BY_HAND 1 // it reads and writes single floats
 // The pairs form scheduled by hand for the ARM11's in-order pipeline (ARMv6, VFPv2): by
 // the VFP11 model at block size 64 (an estimate), quorrel~ takes 40.0 cycles a sample
-// instead of 54.4 and lumbrisk~ 58.0 instead of 70.9; the loop runs a pass of six pairs
+// instead of 54.4 and lumbrisk~ 55.5 instead of 70.9; the loop runs a pass of six pairs
 // in 368 cycles (344 instructions), where GCC's form spent 27 to 41 copies every five
 // pairs. Each bit is the plain form's: every section is its vadd (s + y2, which commutes)
 // then vnmls (round(c x t) - x2, not fused on VFP11), banks and chains as in pairs(),
