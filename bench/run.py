@@ -218,7 +218,7 @@ class Disassembly:
                 if not m or not op.startswith('b') or op.startswith(('bic', 'bx')):
                     continue
                 target = int(m.group(1), 16)
-                if op in ('b', 'bl') and not r[0] <= target < r[1]:
+                if not r[0] <= target < r[1]:  # a call or a tail call, conditional or not
                     todo.append(self.routine_at(target))
                 elif op != 'bl' and target <= a:  # a loop may close with a plain b
                     loops.append((target, a))

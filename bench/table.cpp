@@ -58,10 +58,14 @@ const std::vector<Row> kTable = {
      "(two double transfers, four offset magnitudes, three ORs, a compare and a branch "
      "for two samples), which keeps subnormal squares and overflow out of the usual way",
      {"amplitude"}, {}, 132,
-     "70 for the network (as in quorrel~); 5 for the range test before the first square may "
-     "issue; 14 for "
-     "the squares (vmul, vmla); 7 for the root's estimate (a transfer, a subtraction, a "
-     "transfer back); 35 for t, the vmls, y1, y1 x x and the scaling in a row; 1 to store"},
+     "the direct chain's output at 70 (as in quorrel~) and its range test 5 more (the core "
+     "reads it a cycle after a floating-point consumer could, a transfer of 2, a "
+     "subtraction, a compare); the delayed chain's square no sooner than 80 (that chain "
+     "starts at 12 at best, once x, x_phase, the bank's address and its state are loaded, "
+     "so it ends at 68; then its test and its vmul, 12), so the sum's vmla issues at 80 and "
+     "is ready at 87; 8 for the root's estimate (1, a transfer, a subtraction, a transfer "
+     "back of 4); 35 for t, the vmls, y1, y1 x x and the scaling in a row; 1 to store and "
+     "1 to return"},
     {"quorrel~", {}, Input::Program, {64, 1}, 25, kNetworkOps, 26,
      "17 floating-point issues for the network (the offset; per section a vadd and a vnmls "
      "on the old input, which is replaced after it), its state in registers for the block; "
@@ -71,10 +75,12 @@ const std::vector<Row> kTable = {
      "likewise); 3.5 for the outlets' tiny tests (two double transfers, four tests and a "
      "branch for two samples); each chain's sections recur only every other sample (14 "
      "cycles a bank), well under the issue count",
-     {"analytic-pair"}, {}, 78,
+     {"analytic-pair"}, {}, 76,
      "70 for the network (3 to fetch the input pointer, 4 to load the sample, 7 for the "
      "offset, 56 for the direct chain's four sections: a vadd then a vnmls, 7 cycles each, "
-     "in a row); 8 for the outlets (a transfer, a test, the conditional copy, the store)"},
+     "in a row); 6 for the outlets (the core reads the output a cycle after a "
+     "floating-point consumer could, a transfer of 2, the tiny test, then a conditional "
+     "store of 0 over the stored output, and the return)"},
     {"duck~", {{"depth", 0.5f}, {"response", 0.3f}}, Input::Drums, {64}, 10,
      "|v|, depth x v and +1e-9 (3); coef x env and the compare (2); the compare with 1 and "
      "the division (2); coef x gain + g x (1 - coef) (3, the difference hoisted)",

@@ -264,7 +264,60 @@ struct Amplitude {
 TAVRELLE_EXPORT float cheapsqrt(float x) { return approx_sqrt(x); }
 
 static void *lumbrisk_new() { return tav::quad::create<t_lumbrisk, Amplitude>(lumbrisk_class); }
+#ifdef TAV_QUAD_ONE_BY_HAND
+static_assert(tav::quad::by_hand_layout<t_lumbrisk>());
+static_assert(std::bit_cast<std::uint32_t>(kRootHalf) == 0x3f3504f3, "the constant loaded below");
+TAV_QUAD_ONE_FLUSHED(lumbrisk_one_flushed, t_lumbrisk, Amplitude)
+// write's other way, for the pair the routine below leaves in s0 and s1.
+static t_int *lumbrisk_one_outside(t_int *w, float a, float b) asm("lumbrisk_one_outside");
+[[gnu::used]] static t_int *lumbrisk_one_outside(t_int *w, float a, float b) {
+    reinterpret_cast<t_sample *>(w[3])[0] = outside_range(a, b);
+    return w + 5;
+}
+// perform_one by hand (see phase_network.h), then write's usual way: each output's range
+// test (v in [2^-63, 2^63) when (bits - 2^29) << 1 is below 0x7E000000), whose pass lets
+// its square issue, then amplitude. a comes first, so a x a is the vmul and b x b joins
+// it in the vmla (the sum is the same either way round); the estimate's bits go to the
+// core and back, and 1.5 - y0 t is a vmls on a loaded 1.5. Testing each output on its own
+// passes a few pairs that write's test of the OR of both magnitudes sends to
+// outside_range; for those outside_range computes exactly amplitude's operations, so the
+// output is the same.
+[[gnu::naked]] static t_int *lumbrisk_perform_one(t_int *) {
+    asm(TAV_QUAD_ONE_NETWORK("lumbrisk_one_flushed")
+        "mvn r1, #0x82000000\n"       // 0x7DFFFFFF, the range's bound
+        "vldr s8, =0x3f000000\n"      // 0.5
+        "vldr s9, =0x3fc00000\n"      // 1.5
+        "vstr s0, [r3, #4]\n"         // the network's last two stores
+        "vmov r2, s0\n"
+        "vldr s12, =0x3f3504f3\n"     // the square root of one half
+        "sub r2, r2, #0x20000000\n"
+        "cmp r1, r2, lsl #1\n"        // a in range: hs
+        "vmulhs.f32 s2, s0, s0\n"     // a x a
+        "vmov ip, s1\n"
+        "vstr s1, [r3, #12]\n"
+        "sub ip, ip, #0x20000000\n"
+        "cmphs r1, ip, lsl #1\n"      // and b: hs
+        "blo lumbrisk_one_outside\n"
+        "ldr r3, [r0, #12]\n"         // out
+        "vmla.f32 s2, s1, s1\n"       // x = b x b + a x a
+        "ldr r1, =0x5f3759df\n"
+        "add r0, r0, #20\n"           // w + 5
+        "vmul.f32 s4, s2, s8\n"       // x x 0.5
+        "vmov r2, s2\n"
+        "sub r2, r1, r2, asr #1\n"    // the estimate's bits
+        "vmov s5, r2\n"               // y0
+        "vmul.f32 s6, s4, s5\n"       // t = (x x 0.5) y0
+        "vmls.f32 s9, s5, s6\n"       // 1.5 - y0 t
+        "vmul.f32 s10, s5, s9\n"      // y1
+        "vmul.f32 s11, s10, s2\n"     // y1 x
+        "vmul.f32 s11, s11, s12\n"    // times the square root of one half
+        "vstr s11, [r3]\n"
+        "bx lr\n"
+        ".ltorg\n");
+}
+#else
 static t_int *lumbrisk_perform_one(t_int *w) { return tav::quad::perform_one<t_lumbrisk, Amplitude>(w); }
+#endif
 static t_int *lumbrisk_perform(t_int *w) { return tav::quad::perform<t_lumbrisk, Amplitude>(w); }
 static void lumbrisk_dsp(t_lumbrisk *x, t_signal **sp) {
     tav::quad::add_perform<Amplitude>(x, sp, lumbrisk_perform_one, lumbrisk_perform);

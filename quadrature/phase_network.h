@@ -163,9 +163,9 @@ template <class X, class Outlets>
 // Block size 1: the bank alternates through x_phase; the block size is not read. This is
 // cfilters_tick through Chain: the x2 of sections 2 to 4 are not loaded, being the y2
 // before them, and the state is stored before the outlets, so that the stores fill the
-// waits of the last sections. By the VFP11 model that keeps quorrel~ at 111 cycles a
-// sample and brings lumbrisk~ from 186 to 179 with the tests for inputs that enter as 0
-// added; on x86-64 those tests cost quorrel~ 12 instructions a sample (92 instead of 80).
+// waits of the last sections. On x86-64 the tests for inputs that enter as 0 cost
+// quorrel~ 12 instructions a sample (92 instead of 80). The 32-bit ARM build runs the
+// same steps scheduled by hand (below).
 template <class X, class Outlets> t_int *perform_one(t_int *w) {
     X *x = reinterpret_cast<X *>(w[1]);
     const float v = reinterpret_cast<t_sample *>(w[2])[0];
@@ -186,6 +186,132 @@ template <class X, class Outlets> t_int *perform_one(t_int *w) {
     out.write(0, p);
     return w + kBlockArg<Outlets> + 1;
 }
+
+// Block size 1 scheduled by hand for the ARM1176 (ARMv6, VFPv2, single-precision samples).
+// A sample is a chain of dependent operations: the input's load, the offset and four
+// sections of a vadd and a vnmls each, 7 cycles apiece on the VFP11, so that the usual
+// sample is latency-bound. Each class's perform_one is then one routine of hand-placed
+// instructions (a naked function, so that no prologue comes first and the constants sit
+// in a literal pool just after it): the network's part below, written once, then the
+// class's outlets, each operation issued as its operand arrives and the loads, stores
+// and tests in the waits between. By the VFP11 model (an estimate) that takes quorrel~
+// from 111 to 81 cycles a sample and lumbrisk~ from 179 to 134. Every bit is the same:
+// the same operations in the same order on the same values as perform_one (vnmls rounds
+// the product, then the difference, which is c * t - x2; a vadd or a product may swap
+// its operands), only the tests are arranged otherwise, and the state is stored as
+// Chain::store stores it. Samples perform_one sends elsewhere go to the same routines.
+#if defined(__arm__) && defined(__VFP_FP__) && !defined(__SOFTFP__) && PD_FLOATSIZE == 32
+#define TAV_QUAD_ONE_BY_HAND 1
+static_assert(sizeof(t_sample) == sizeof(float), "the hand-scheduled form reads single floats");
+
+// The bits of the constants the instructions load, checked against the plain form's.
+#define TAV_QUAD_OFFSET_BITS 0x1c971da0
+#define TAV_QUAD_D0_BITS 0x3e25a3e4
+#define TAV_QUAD_D1_BITS 0x3f3ba7ca
+#define TAV_QUAD_D2_BITS 0x3f720275
+#define TAV_QUAD_D3_BITS 0x3f7d97d5
+#define TAV_QUAD_Q0_BITS 0x3ef5740c
+#define TAV_QUAD_Q1_BITS 0x3f604fd3
+#define TAV_QUAD_Q2_BITS 0x3f7a0264
+#define TAV_QUAD_Q3_BITS 0x3f7f5c29
+static_assert(std::bit_cast<std::uint32_t>(kAntiDenormal) == TAV_QUAD_OFFSET_BITS &&
+              std::bit_cast<std::uint32_t>(kDirect[0]) == TAV_QUAD_D0_BITS &&
+              std::bit_cast<std::uint32_t>(kDirect[1]) == TAV_QUAD_D1_BITS &&
+              std::bit_cast<std::uint32_t>(kDirect[2]) == TAV_QUAD_D2_BITS &&
+              std::bit_cast<std::uint32_t>(kDirect[3]) == TAV_QUAD_D3_BITS &&
+              std::bit_cast<std::uint32_t>(kDelayed[0]) == TAV_QUAD_Q0_BITS &&
+              std::bit_cast<std::uint32_t>(kDelayed[1]) == TAV_QUAD_Q1_BITS &&
+              std::bit_cast<std::uint32_t>(kDelayed[2]) == TAV_QUAD_Q2_BITS &&
+              std::bit_cast<std::uint32_t>(kDelayed[3]) == TAV_QUAD_Q3_BITS,
+              "the instructions' constants are the network's");
+#define TAV_QUAD_STR_(x) #x
+#define TAV_QUAD_STR(x) TAV_QUAD_STR_(x)
+#define TAV_QUAD_LOAD(reg, bits) "vldr " reg ", =" TAV_QUAD_STR(bits) "\n"
+
+// Where the instructions find the record's fields.
+template <class X> constexpr bool by_hand_layout() {
+    return offsetof(X, x_phase) == 32 && offsetof(X, x_cf) == 36 && offsetof(t_cfilters, bank) == 4;
+}
+
+// A class's way to perform_one_flushed, under a name the instructions can branch to.
+#define TAV_QUAD_ONE_FLUSHED(name, X, Outlets)                                                    \
+    static t_int *name(t_int *w) asm(#name);                                                       \
+    [[gnu::used]] static t_int *name(t_int *w) { return tav::quad::perform_one_flushed<X, Outlets>(w); }
+
+// The network's part, from the perform arguments (w in r0) to the two chain outputs: the
+// direct one (a) in s0, three cycles before the delayed one (b) in s1. Branches to
+// `flushed` (with w in r0) when the sample or the previous one enters as 0: the test is
+// on u = v + 1e-21, which is 0 exactly when v is -1e-21 and huge exactly when v is, and
+// only the first section's vadds (which cannot come near 2^-126) go before it. Every
+// state store is done but the two outputs' own, [r3, #4] for a and [r3, #12] for b,
+// left to the class so that they can wait for their values without holding up the rest.
+// The class may use r1, r2, ip, s2-s15 and, after those stores, r3; it returns
+// w + kBlockArg + 1 in r0.
+#define TAV_QUAD_ONE_NETWORK(flushed)                                                              \
+    "ldr r2, [r0, #8]\n"            /* the input vector */                                         \
+    "ldr r1, [r0, #4]\n"            /* x */                                                        \
+    TAV_QUAD_LOAD("s15", TAV_QUAD_OFFSET_BITS)                                                     \
+    "vldr s2, [r2]\n"               /* v */                                                        \
+    "ldr r3, [r1, #32]\n"           /* x_phase */                                                  \
+    "vldr s8, [r1, #36]\n"          /* prev, the delayed chain's input */                          \
+    "add r2, r1, #40\n"             /* bank 0 */                                                   \
+    "vadd.f32 s2, s2, s15\n"        /* u = v + 1e-21 */                                            \
+    "and r3, r3, #1\n"                                                                             \
+    "add r3, r2, r3, lsl #6\n"      /* the bank in use */                                          \
+    "vldmia r3!, {s3, s4}\n"        /* section 1, direct: x2, y2 */                                \
+    "vldmia r3, {s9, s10}\n"        /* section 1, delayed: x2, y2 (r3 is the bank + 8) */          \
+    "ldr ip, [r1, #36]\n"           /* prev's bits */                                              \
+    TAV_QUAD_LOAD("s15", TAV_QUAD_D0_BITS)                                                         \
+    "vadd.f32 s7, s2, s4\n"         /* direct: u + y2 */                                           \
+    "vmov r2, s2\n"                 /* u's bits */                                                 \
+    "vadd.f32 s13, s8, s10\n"       /* delayed: prev + y2 */                                       \
+    "lsls ip, ip, #1\n"             /* prev is 0, */                                               \
+    "movnes r2, r2, lsl #1\n"       /* or u is, */                                                 \
+    "rsbnes r2, r2, #0xC0000000\n"  /* or u is 2^65 or more, infinite or NaN: ls */               \
+    TAV_QUAD_LOAD("s14", TAV_QUAD_Q0_BITS)                                                         \
+    "vnmlshi.f32 s3, s7, s15\n"     /* direct y1 = c0 (u + y2) - x2, if usual */                  \
+    "bls " flushed "\n"                                                                            \
+    "vldr s5, [r3, #12]\n"          /* direct y2 of section 2 */                                   \
+    "vnmls.f32 s9, s13, s14\n"      /* delayed y1 */                                               \
+    "vldr s11, [r3, #20]\n"         /* delayed y2 of section 2 */                                  \
+    TAV_QUAD_LOAD("s15", TAV_QUAD_D1_BITS)                                                         \
+    "vstr s2, [r1, #36]\n"          /* prev = u */                                                 \
+    "vadd.f32 s7, s3, s5\n"                                                                        \
+    "ldr r2, [r1, #32]\n"                                                                          \
+    TAV_QUAD_LOAD("s14", TAV_QUAD_Q1_BITS)                                                         \
+    "vadd.f32 s13, s9, s11\n"                                                                      \
+    "add r2, r2, #1\n"                                                                             \
+    "and r2, r2, #1\n"                                                                             \
+    "str r2, [r1, #32]\n"           /* x_phase = (x_phase + 1) & 1 */                              \
+    "vnmls.f32 s4, s7, s15\n"       /* direct y2: its x2 is section 1's old y2 */                  \
+    "vldr s0, [r3, #28]\n"          /* direct y2 of section 3 */                                   \
+    "vldr s1, [r3, #36]\n"          /* delayed y2 of section 3 */                                  \
+    "vnmls.f32 s10, s13, s14\n"     /* delayed y2 */                                               \
+    "vldr s6, [r3, #44]\n"          /* direct y2 of section 4 */                                   \
+    "vldr s12, [r3, #52]\n"         /* delayed y2 of section 4 */                                  \
+    TAV_QUAD_LOAD("s15", TAV_QUAD_D2_BITS)                                                         \
+    "vadd.f32 s7, s4, s0\n"                                                                        \
+    "sub r3, r3, #8\n"              /* the bank again, now for the stores */                       \
+    "vstmia r3!, {s2, s3}\n"        /* section 1, direct: x2 = u, y2 = y1 */                       \
+    "vadd.f32 s13, s10, s1\n"                                                                      \
+    "vstmia r3!, {s8, s9}\n"        /* section 1, delayed: x2 = prev, y2 = y1 */                   \
+    TAV_QUAD_LOAD("s14", TAV_QUAD_Q2_BITS)                                                         \
+    "vnmls.f32 s5, s7, s15\n"       /* direct y3 */                                                \
+    "vstmia r3!, {s3, s4}\n"        /* section 2, direct: x2 = y1, y2 = y2 */                      \
+    "vnmls.f32 s11, s13, s14\n"     /* delayed y3 */                                               \
+    "vstmia r3!, {s9, s10}\n"       /* section 2, delayed */                                       \
+    TAV_QUAD_LOAD("s15", TAV_QUAD_D3_BITS)                                                         \
+    "vadd.f32 s7, s5, s6\n"                                                                        \
+    TAV_QUAD_LOAD("s14", TAV_QUAD_Q3_BITS)                                                         \
+    "vadd.f32 s13, s11, s12\n"                                                                     \
+    "vstmia r3!, {s4, s5}\n"        /* section 3, direct */                                        \
+    "vstmia r3!, {s10, s11}\n"      /* section 3, delayed */                                       \
+    "vstr s5, [r3]\n"               /* section 4's x2, direct */                                   \
+    "vnmls.f32 s0, s7, s15\n"       /* a */                                                        \
+    "vstr s11, [r3, #8]\n"          /* section 4's x2, delayed */                                  \
+    "vnmls.f32 s1, s13, s14\n"      /* b */
+
+#endif
 
 // Pairs of samples, bank 0 then bank 1, with the network in 19 locals rather than the
 // record's 33 floats: the four chains' y2 and three inputs. After a pair, section 1's x2

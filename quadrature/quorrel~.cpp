@@ -72,7 +72,32 @@ struct AnalyticPair {
 } // namespace
 
 static void *quorrel_new() { return tav::quad::create<t_quorrel, AnalyticPair>(quorrel_class); }
+#ifdef TAV_QUAD_ONE_BY_HAND
+static_assert(tav::quad::by_hand_layout<t_quorrel>());
+TAV_QUAD_ONE_FLUSHED(quorrel_one_flushed, t_quorrel, AnalyticPair)
+// perform_one by hand (see phase_network.h), then write: each output stored, then
+// overwritten with the 0 its tiny test leaves in the register when it is below 2^-63.
+[[gnu::naked]] static t_int *quorrel_perform_one(t_int *) {
+    asm(TAV_QUAD_ONE_NETWORK("quorrel_one_flushed")
+        "ldr r1, [r0, #12]\n"         // re
+        "ldr r2, [r0, #16]\n"         // im
+        "add r0, r0, #24\n"           // w + 6
+        "vstr s0, [r3, #4]\n"         // the network's last two stores
+        "vmov ip, s0\n"
+        "vstr s0, [r1]\n"
+        "vstr s1, [r3, #12]\n"
+        "vmov r3, s1\n"
+        "ands ip, ip, #0x60000000\n"  // tiny: bits 30 and 29 clear
+        "streq ip, [r1]\n"
+        "vstr s1, [r2]\n"
+        "ands r3, r3, #0x60000000\n"
+        "streq r3, [r2]\n"
+        "bx lr\n"
+        ".ltorg\n");
+}
+#else
 static t_int *quorrel_perform_one(t_int *w) { return tav::quad::perform_one<t_quorrel, AnalyticPair>(w); }
+#endif
 static t_int *quorrel_perform(t_int *w) { return tav::quad::perform<t_quorrel, AnalyticPair>(w); }
 static void quorrel_dsp(t_quorrel *x, t_signal **sp) {
     tav::quad::add_perform<AnalyticPair>(x, sp, quorrel_perform_one, quorrel_perform);
