@@ -27,6 +27,33 @@ struct AnalyticPair {
         re[i] = tav::is_tiny(p.direct) ? 0.0f : p.direct;
         im[i] = tav::is_tiny(p.delayed) ? 0.0f : p.delayed;
     }
+#ifdef TAV_QUAD_BY_HAND
+    // The pairs loop scheduled by hand (phase_network.h): each pair stores the outlet
+    // samples of the pair before as they are and tests their bits as write_pair does; a
+    // pair with a tiny one calls label 7, which stores all four again through write's
+    // test. r4-r7 carry the bits to the call.
+    static constexpr bool kByHand = true;
+    static constexpr int kMostPasses = 1 << 20;
+    void by_hand_start(tav::quad::ByHand &h, int i) { h.out0 = re + i, h.out1 = im + i; }
+    static void run_by_hand(tav::quad::ByHand &h) {
+        TAV_QUAD_RUN_BY_HAND(
+            h, TAV_QUAD_TINY_HOOKS("r2", "bleq 7f"),
+            // A pair with a tiny outlet sample: all four again, each through write's test.
+            "7:  tst r4, #0x60000000\n"
+            "    moveq r4, #0\n"
+            "    tst r5, #0x60000000\n"
+            "    moveq r5, #0\n"
+            "    tst r6, #0x60000000\n"
+            "    moveq r6, #0\n"
+            "    tst r7, #0x60000000\n"
+            "    moveq r7, #0\n"
+            "    stmdb r1, {r4, r5}\n"
+            "    stmdb r2, {r6, r7}\n"
+            "    bx lr\n");
+    }
+#else
+    static constexpr bool kByHand = false;
+#endif
     // Chain outputs below 2^-63 come only near silence, so a pair tests its four once
     // (a tiny value has bits 30 and 29 clear) and writes them as they are; the rare pair
     // with a tiny one goes through write. Same values, a quarter of the tests.

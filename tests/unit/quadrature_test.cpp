@@ -363,6 +363,33 @@ TEST(QuadratureForms, OddBlocksWriteEverySampleAndEndOnBankZero) {
         }
 }
 
+// Every block length from 16 to 41 against block size 1, on sound with samples that
+// enter as 0 and near-silent stretches: the pairs loop on ARM stops in each of its six
+// places (before such a sample, or at its last pass), hands over to the plain pairs
+// after it, and ends odd blocks with one sample.
+TEST(QuadratureForms, EveryBlockLengthMatchesBlockOne) {
+    auto input = sig::hostile(1640, {sig::kNaN, -1e-21f}, 97);
+    for (std::size_t i = 700; i < 1000; i++)
+        input[i] = 0.0f;
+    for (const char *cls : kClasses)
+        for (int block = 16; block <= 41; block++) {
+            const int length = block * (1640 / block);
+            std::vector<float> part(input.begin(), input.begin() + length);
+            host::Object one(cls);
+            Outlets want;
+            for (int at = 0; at < length; at += block) {
+                one.dsp(44100.0f, 1); // as an odd block ends: its last sample on bank 0
+                auto step = one.process({part.begin() + at, part.begin() + at + block});
+                want.resize(step.size());
+                for (std::size_t k = 0; k < step.size(); k++)
+                    want[k].insert(want[k].end(), step[k].begin(), step[k].end());
+            }
+            EXPECT_EQ(first_difference(joined(render(cls, part, {block, 44100.0f})), joined(want)),
+                      -1)
+                << cls << " block " << block;
+        }
+}
+
 // ---- bad input ----------------------------------------------------------------------
 
 // Infinite, NaN and huge samples enter the network as exactly 0, which is what -1e-21
