@@ -188,6 +188,12 @@ static t_int *damp_perform(t_int *w) {
                     break;
                 }
             }
+            // The last sample, when its own test passes, without a call.
+            if (i == n - 1 && all_clear(floor_key, low, band, in[i])) {
+                float high;
+                out[i] = static_cast<t_sample>(damp_step<tav::ftz::Plain>(low, band, f, in[i], high));
+                i++;
+            }
         }
     }
     if (i < n) {
