@@ -56,17 +56,11 @@ static void damp_tone(t_damp *x, float t) {
 
 // One sample of the filter over the arithmetic A: the low state moves by band x f and is
 // the output; the high part is (input - low) - 1.4 band; the band state moves by f x high.
-template <class A> static inline float damp_step(float &low, float &band, float f, float s, float &high) {
+template <class A> static inline float damp_step(float &low, float &band, float f, float s) {
     low = A::add(low, A::mul(band, f));
-    high = A::sub(A::sub(s, low), A::mul(band, kDamping));
+    float high = A::sub(A::sub(s, low), A::mul(band, kDamping));
     band = A::add(band, A::mul(f, high));
     return low;
-}
-
-// Whether three values are each 0 or at least the floor whose order key is given.
-static bool all_clear(std::uint32_t floor_key, float a, float b, float c) {
-    using tav::ftz::order_key;
-    return std::min(std::min(order_key(a), order_key(b)), order_key(c)) >= floor_key;
 }
 
 // Samples from..n-1 one by one, each with the test of its own values: the plain step where
@@ -77,12 +71,13 @@ struct DampState {
 };
 [[gnu::noinline]] static DampState damp_samples(DampState st, float f, std::uint32_t floor_key,
                                                 const t_sample *in, t_sample *out, int from, int n) {
-    float high;
+    using tav::ftz::zero_or_at_least;
     for (int i = from; i < n; i++) {
         float s = in[i];
-        float o = all_clear(floor_key, st.low, st.band, s)
-                      ? damp_step<tav::ftz::Plain>(st.low, st.band, f, s, high)
-                      : damp_step<tav::ftz::Flushing>(st.low, st.band, f, s, high);
+        float o = zero_or_at_least(st.low, floor_key) && zero_or_at_least(st.band, floor_key) &&
+                          zero_or_at_least(s, floor_key)
+                      ? damp_step<tav::ftz::Plain>(st.low, st.band, f, s)
+                      : damp_step<tav::ftz::Flushing>(st.low, st.band, f, s);
         out[i] = static_cast<t_sample>(o);
     }
     return st;
@@ -172,7 +167,7 @@ static t_int *damp_perform(t_int *w) {
             // damp_step<Plain> for the samples before the last, with the test of the next
             // sample written between its steps: the next input is read first, and high,
             // computed last, is folded in last. The last sample, and every sample after a
-            // failed test, go through the loop below.
+            // failed test, go through damp_samples.
             for (; i < n - 1; i++) {
                 float s = in[i];
                 std::uint32_t least_key = key(band);
@@ -187,12 +182,6 @@ static t_int *damp_perform(t_int *w) {
                     i++;
                     break;
                 }
-            }
-            // The last sample, when its own test passes, without a call.
-            if (i == n - 1 && all_clear(floor_key, low, band, in[i])) {
-                float high;
-                out[i] = static_cast<t_sample>(damp_step<tav::ftz::Plain>(low, band, f, in[i], high));
-                i++;
             }
         }
     }

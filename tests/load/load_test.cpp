@@ -37,9 +37,9 @@ class Patch {
         body_ << "#N canvas 0 0 600 400 " << name << " 0;\n";
         return add("restore", "pd " + name);
     }
-    // Declares the library as a patcher's own patch does, and the memory probe beside it.
+    // Declares the library as a patcher's own patch does.
     std::string text() const {
-        const std::string declare = "#X declare -path tavrelle -path " TAVRELLE_MEMPROBE_DIR ";\n";
+        const std::string declare = "#X declare -path tavrelle;\n";
         return "#N canvas 0 0 900 700 12;\n" + declare + body_.str() + wires_.str();
     }
 
@@ -136,6 +136,9 @@ PdRun run_pd(const Plan &plan, const std::string &name, const std::string &wrapp
     fs::path plugins = fs::path(host::plugin_path(plan.classes[0])).parent_path();
     fs::create_directories(dir / "home/.local/lib/pd/extra");
     fs::create_directory_symlink(fs::absolute(plugins), dir / "home/.local/lib/pd/extra/tavrelle");
+    // The test-only heap probe beside it, found there without a declaration.
+    for (const auto &probe : fs::directory_iterator(TAVRELLE_MEMPROBE_DIR))
+        fs::create_symlink(probe.path(), dir / "home/.local/lib/pd/extra" / probe.path().filename());
     std::string cmd = "cd '" + dir.string() + "' && HOME='" + (dir / "home").string() +
                       "' timeout 900 " + wrapper +
                       " pd -nogui -noaudio -batch -nrt -noprefs -stderr -r 48000 -open load.pd" +
