@@ -151,8 +151,6 @@ static float heard_quickly(float v) {
 //    commutative, and each product is rounded before the sum).
 // Registers: s0 depth, s1 coef, s2 1.0, s3 1 - coef; per sample k of a group: s4+k the
 // input, s8+k the attack, s12+k the envelope, s16+k the target, s20+k the gain.
-#define DUCK_KEEP(line) line
-#define DUCK_SKIP(line)
 // PRE: group g+1, MAIN: group g, POST: group g-1, LOOP: the loop count.
 #define DUCK_PASS(PRE, MAIN, POST, LOOP)                                                           \
     POST("vmrs APSR_nzcv, fpscr\n\t")         /* env3 > 1 */                                       \
@@ -236,12 +234,12 @@ static int duck_by_hand([[maybe_unused]] t_duck *x, [[maybe_unused]] const t_sam
             "vldmia %[state], {s0-s3}\n\t"
             "vldr s15, [%[state], #16]\n\t"
             "vldr s23, [%[state], #20]\n\t"
-            DUCK_PASS(DUCK_KEEP, DUCK_SKIP, DUCK_SKIP, DUCK_SKIP)
-            DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_SKIP, DUCK_SKIP)
+            DUCK_PASS(TAV_KEEP, TAV_SKIP, TAV_SKIP, TAV_SKIP)
+            DUCK_PASS(TAV_KEEP, TAV_KEEP, TAV_SKIP, TAV_SKIP)
             "1:\n\t"
-            DUCK_PASS(DUCK_KEEP, DUCK_KEEP, DUCK_KEEP, DUCK_KEEP)
-            DUCK_PASS(DUCK_SKIP, DUCK_KEEP, DUCK_KEEP, DUCK_SKIP)
-            DUCK_PASS(DUCK_SKIP, DUCK_SKIP, DUCK_KEEP, DUCK_SKIP)
+            DUCK_PASS(TAV_KEEP, TAV_KEEP, TAV_KEEP, TAV_KEEP)
+            DUCK_PASS(TAV_SKIP, TAV_KEEP, TAV_KEEP, TAV_SKIP)
+            DUCK_PASS(TAV_SKIP, TAV_SKIP, TAV_KEEP, TAV_SKIP)
             "vstr s15, [%[state], #16]\n\t"
             "vstr s23, [%[state], #20]\n\t"
             : [in] "+r"(at), [out] "+r"(to), [passes] "+r"(passes), [b] "=&r"(b)
@@ -258,8 +256,6 @@ static int duck_by_hand([[maybe_unused]] t_duck *x, [[maybe_unused]] const t_sam
     return 0;
 }
 #undef DUCK_PASS
-#undef DUCK_KEEP
-#undef DUCK_SKIP
 
 static t_int *duck_perform(t_int *w) {
     auto [x, in, out, n] = tav::unpack<t_duck>(w);

@@ -14,6 +14,11 @@
 // The only symbols a plug-in shows the host; everything else is hidden.
 #define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
 
+// A listing of hand-scheduled instructions written once and emitted in parts: each line
+// is wrapped in the name of its part, and each part is given one of these.
+#define TAV_KEEP(line) line
+#define TAV_SKIP(line)
+
 // An object record is allocated zero-filled by Pd and never constructed by C++. x_f, Pd's
 // float, follows t_object at the first place its alignment allows.
 #define TAVRELLE_RECORD(X)                                                                         \
