@@ -1,0 +1,25 @@
+# The macOS plug-ins (included by PdExternal.cmake when the target is Darwin): Pd 0.54 and
+# later look for <class>.darwin-<cpu>-32.so and, in double precision, -64.so; the build of
+# each cpu stages its own, and `make macos` adds the fat <class>.d_fat of both cpus for
+# Pd 0.51 to 0.53.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "arm64")
+    set(TAVRELLE_DARWIN_CPU arm64)
+else()
+    set(TAVRELLE_DARWIN_CPU amd64)
+endif()
+set(PD_EXTENSION ".darwin-${TAVRELLE_DARWIN_CPU}-32.so" CACHE STRING "File extension of the plug-ins")
+set(PD64_EXTENSIONS ".darwin-${TAVRELLE_DARWIN_CPU}-64.so")
+set(TAVRELLE_DARWIN_DIR "${CMAKE_CURRENT_LIST_DIR}/../macos")
+
+# A bundle (-bundle, as Pd dlopens it) whose Pd API symbols dyld looks up in the Pd that
+# loads it (-undefined dynamic_lookup); the C library functions bind to libSystem, which
+# the text stub describes. The standard headers are the project's own (the compiler's
+# builtin stddef.h and stdint.h below them); no stack protector, whose guard and failure
+# routine would be imports of their own.
+function(tavrelle_darwin_plugin_settings target)
+    target_include_directories(${target} SYSTEM BEFORE PRIVATE "${TAVRELLE_DARWIN_DIR}/include")
+    target_compile_options(${target} PRIVATE -nostdlibinc $<$<COMPILE_LANGUAGE:CXX>:-nostdinc++>
+        -fno-stack-protector)
+    target_link_options(${target} PRIVATE -undefined dynamic_lookup
+        "${TAVRELLE_DARWIN_DIR}/libSystem.tbd")
+endfunction()
