@@ -15,11 +15,13 @@ set(TAVRELLE_DARWIN_DIR "${CMAKE_CURRENT_LIST_DIR}/../macos")
 # loads it (-undefined dynamic_lookup); the C library functions bind to libSystem, which
 # the text stub describes. The standard headers are the project's own (the compiler's
 # builtin stddef.h and stdint.h below them); no stack protector, whose guard and failure
-# routine would be imports of their own.
+# routine would be imports of their own. Clang turns a loop that fills a vector with one
+# value into a call of memset_pattern16, a macOS library function, in the middle of a
+# perform routine (duck~'s bypass); its loop-idiom pass is told to leave such loops be.
 function(tavrelle_darwin_plugin_settings target)
     target_include_directories(${target} SYSTEM BEFORE PRIVATE "${TAVRELLE_DARWIN_DIR}/include")
     target_compile_options(${target} PRIVATE -nostdlibinc $<$<COMPILE_LANGUAGE:CXX>:-nostdinc++>
-        -fno-stack-protector)
+        -fno-stack-protector "SHELL:-mllvm -disable-loop-idiom-memset")
     target_link_options(${target} PRIVATE -undefined dynamic_lookup
         "${TAVRELLE_DARWIN_DIR}/libSystem.tbd")
 endfunction()
