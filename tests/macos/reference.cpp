@@ -1,5 +1,6 @@
 // Writes the cases the macOS plug-ins run under emulation, each with what the Linux
-// plug-in gives for it in the test host: the class, rate, block size and settings, the
+// plug-in gives for it in the test host: the class, rate, block size, whether it runs in
+// place, the settings, the
 // input, every outlet's output and whether the perform routines raised a subnormal flag.
 // emulate.py replays each case through every macOS bundle and compares.
 #include "host.h"
@@ -21,6 +22,7 @@ struct Case {
     std::string cls;
     float sr;
     int block;
+    bool in_place; // the input vector is also the first outlet's, as Pd often hands them
     std::vector<Setting> settings;
     std::vector<float> input;
 };
@@ -50,8 +52,9 @@ std::vector<Case> cases() {
     for (const std::string &cls : host::all_classes()) {
         auto settings = settings_of(cls);
         for (std::size_t k = 0; k < settings.size(); k++) {
-            all.push_back({cls, k == 0 ? 44100.0f : 96000.0f, 64, settings[k], hostile()});
-            all.push_back({cls, 48000.0f, 1, settings[k], sig::noise(700, 0.9f, 99u + k)});
+            all.push_back({cls, k == 0 ? 44100.0f : 96000.0f, 64, false, settings[k], hostile()});
+            all.push_back({cls, 48000.0f, 1, false, settings[k], sig::noise(700, 0.9f, 99u + k)});
+            all.push_back({cls, 22050.0f, 256, true, settings[k], hostile()});
         }
     }
     return all;
@@ -85,13 +88,14 @@ int main(int argc, char **argv) {
         for (const Setting &s : c.settings)
             if (s.inlet == 0 ? !obj.message(s.selector, {s.value}) : !obj.inlet_float(s.inlet, s.value))
                 return std::fprintf(stderr, "%s refuses a setting\n", c.cls.c_str()), 1;
-        obj.dsp(c.sr, c.block);
+        obj.dsp(c.sr, c.block, c.in_place);
         host::clear_subnormal_flags();
         auto outs = obj.process(c.input);
         const bool raised = host::subnormal_flags_raised();
         put(f, c.cls);
         put(f, c.sr);
         put(f, static_cast<std::uint32_t>(c.block));
+        put(f, static_cast<std::uint32_t>(c.in_place));
         put(f, static_cast<std::uint32_t>(c.settings.size()));
         for (const Setting &s : c.settings) {
             put(f, static_cast<std::uint32_t>(s.inlet));
