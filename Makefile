@@ -77,11 +77,11 @@ plots: build
 	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
 	@scripts/plots.sh
 
-# One deken archive with the plug-ins of every machine and float size; then each Pd (0.53
-# and 0.55, single and double precision, on x86-64 and under qemu on ARM) opens the
-# unpacked archive and must load its own file.
+# One deken archive with the plug-ins of every machine and float size (Linux and macOS);
+# then each Pd (0.53 and 0.55, single and double precision, on x86-64 and under qemu on
+# ARM) opens the unpacked archive and must load its own file.
 ALL_PDS := 0.53 0.55 0.55-64 0.53-armhf 0.55-armhf 0.55-armhf-64 0.53-arm64 0.55-arm64 0.55-arm64-64
-package: build arm arm64
+package: build arm arm64 macos
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@cmake --build --preset default --target selftest_files
 	@scripts/package.sh --all
