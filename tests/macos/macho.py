@@ -28,7 +28,8 @@ def slices(data):
     return [(0, data)]
 
 
-def uleb(data, at):
+def uleb(data, at, signed=False):
+    """A LEB128 number at `at`, and where the next field starts."""
     value = shift = 0
     while True:
         b = data[at]
@@ -36,20 +37,13 @@ def uleb(data, at):
         value |= (b & 0x7F) << shift
         shift += 7
         if b < 0x80:
+            if signed and b & 0x40:
+                value -= 1 << shift
             return value, at
 
 
 def sleb(data, at):
-    value = shift = 0
-    while True:
-        b = data[at]
-        at += 1
-        value |= (b & 0x7F) << shift
-        shift += 7
-        if b < 0x80:
-            if b & 0x40:
-                value -= 1 << shift
-            return value, at
+    return uleb(data, at, True)
 
 
 def cstring(data, at):
