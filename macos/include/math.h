@@ -2,11 +2,9 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+double exp(double);
 double sin(double);
 float sinf(float);
-double exp(double);
-double fabs(double);
-float fabsf(float);
 #ifdef __cplusplus
 }
 #endif
