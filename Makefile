@@ -142,12 +142,15 @@ macos:
 
 # Every bundle's format, cpu, exports, imports and (arm64) signature; then every bundle
 # under emulation (unicorn) on the cases the x86-64 test host computes with the Linux
-# plug-ins, compared bit for bit.
+# plug-ins, compared bit for bit; and the checks must refuse a bundle built with
+# contraction allowed.
 check-macos: macos build
 	@cmake --build --preset default --target macos_reference
+	@cmake --build --preset macos-arm64 --target macos_contracted
 	@/usr/bin/python3 tests/macos/check_bundles.py $(MACOS)
 	@build/tests/macos/macos_reference build/macos-cases.bin
 	@/usr/bin/python3 tests/macos/emulate.py build/macos-cases.bin $(MACOS)
+	@tests/macos/refuses.sh build-macos-arm64/contracted/*.so build/macos-cases.bin
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build
