@@ -317,6 +317,7 @@ def read_cases(path):
 def run_case(image, double, case):
     """The outlets' sample bits and whether a subnormal flag was raised, or a fault."""
     pd = Pd(image, double)
+    pd.sr = case["sr"]  # Pd's rate, which the signals carry too
     stem = case["cls"].replace("~", "_tilde")
     pd.cpu.call(pd.exports[stem + "_setup"])
     if len(pd.classes) != 1:
@@ -335,7 +336,6 @@ def run_case(image, double, case):
         pd.cpu.call(fn, [x], [value], double)
     n, sample = case["block"], pd.sample
     outlets = pd.outlets[x]
-    pd.sr = case["sr"]
     vectors = [pd.alloc(n * sample) for _ in range(1 + outlets)]
     if case["in_place"]:
         vectors[1] = vectors[0]

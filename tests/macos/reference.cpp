@@ -84,6 +84,7 @@ int main(int argc, char **argv) {
     std::fwrite("TAVCASES", 1, 8, f);
     put(f, static_cast<std::uint32_t>(all.size()));
     for (const Case &c : all) {
+        host::set_sample_rate(c.sr); // Pd's rate, which the signals carry too
         host::Object obj(c.cls);
         for (const Setting &s : c.settings)
             if (s.inlet == 0 ? !obj.message(s.selector, {s.value}) : !obj.inlet_float(s.inlet, s.value))
