@@ -104,8 +104,6 @@ class Cpu:
     def clear_flags(self):
         if self.arch == "arm64":
             self.uc.reg_write(A.UC_ARM64_REG_FPSR, 0)
-        else:
-            self.uc.reg_write(X.UC_X86_REG_MXCSR, 0x1F80)  # every exception masked, no flushing
 
     def call(self, fn, ints=(), floats=(), double=False):
         for k, v in enumerate(ints):
