@@ -5,6 +5,8 @@
 # folder. `make arm` cross-builds the plug-ins for 32-bit ARM boards into
 # build-arm/tavrelle/, `make check-arm` tests them under qemu-arm; `make arm64` and
 # `make check-arm64` do the same for 64-bit ARM boards (build-arm64/, qemu-aarch64).
+# `make macos` cross-builds the macOS plug-ins into build-macos/tavrelle/, `make
+# check-macos` checks them and runs them under emulation.
 # Every build makes plug-ins for Pd with single- and with double-precision samples.
 # `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
 # bench-smoke`: the same steps on a tiny setting, for CI).
@@ -15,7 +17,7 @@ STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 bench bench-smoke
+.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 macos check-macos bench bench-smoke
 
 all: build
 
@@ -75,11 +77,11 @@ plots: build
 	@scripts/deps.sh check plots 2>/dev/null || scripts/deps.sh install plots
 	@scripts/plots.sh
 
-# One deken archive with the plug-ins of every machine and float size; then each Pd (0.53
-# and 0.55, single and double precision, on x86-64 and under qemu on ARM) opens the
-# unpacked archive and must load its own file.
+# One deken archive with the plug-ins of every machine and float size (Linux and macOS);
+# then each Pd (0.53 and 0.55, single and double precision, on x86-64 and under qemu on
+# ARM) opens the unpacked archive and must load its own file.
 ALL_PDS := 0.53 0.55 0.55-64 0.53-armhf 0.55-armhf 0.55-armhf-64 0.53-arm64 0.55-arm64 0.55-arm64-64
-package: build arm arm64
+package: build arm arm64 macos
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@cmake --build --preset default --target selftest_files
 	@scripts/package.sh --all
@@ -123,6 +125,32 @@ arm64:
 # Under qemu-aarch64, in Debian's arm64 Pds.
 check-arm64: arm64 build
 	$(call cross_check,arm64,arm64)
+
+# macOS on Intel and on Apple silicon, built with clang and ld64.lld without Apple's SDK
+# (build-macos-x86_64/, build-macos-arm64/): <class>.darwin-<cpu>-32.so and -64.so, which
+# Pd 0.54 and later load, gathered in build-macos/tavrelle/ with <class>.d_fat, the two
+# single-precision bundles in one fat file, which Pd 0.51 to 0.53 load.
+MACOS := build-macos/tavrelle
+macos:
+	@scripts/deps.sh check macos 2>/dev/null || scripts/deps.sh install macos
+	@for arch in x86_64 arm64; do \
+	    cmake --preset macos-$$arch >/dev/null && cmake --build --preset macos-$$arch || exit 1; done
+	@rm -rf $(MACOS) && mkdir -p $(MACOS)
+	@cp build-macos-x86_64/tavrelle/*.darwin-*.so build-macos-arm64/tavrelle/*.darwin-*.so $(MACOS)/
+	@for thin in $(MACOS)/*.darwin-amd64-32.so; do class=$${thin%.darwin-amd64-32.so}; \
+	    llvm-lipo-14 -create $$thin $$class.darwin-arm64-32.so -output $$class.d_fat || exit 1; done
+
+# Every bundle's format, cpu, exports, imports and (arm64) signature; then every bundle
+# under emulation (unicorn) on the cases the x86-64 test host computes with the Linux
+# plug-ins, compared bit for bit; and the checks must refuse a bundle built with
+# contraction allowed.
+check-macos: macos build
+	@cmake --build --preset default --target macos_reference
+	@cmake --build --preset macos-arm64 --target macos_contracted
+	@/usr/bin/python3 tests/macos/check_bundles.py $(MACOS)
+	@build/tests/macos/macos_reference build/macos-cases.bin
+	@/usr/bin/python3 tests/macos/emulate.py build/macos-cases.bin $(MACOS)
+	@tests/macos/refuses.sh build-macos-arm64/contracted/*.so build/macos-cases.bin
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build

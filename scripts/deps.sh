@@ -24,6 +24,9 @@ for g in $groups; do
     arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
         libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
+    # The macOS cross build (clang, ld64.lld, llvm-lipo; Pd's header) and its emulated tests.
+    macos) packages="$packages cmake ninja-build make pkg-config puredata-dev libsndfile1-dev
+        clang-14 lld-14 llvm-14 python3-unicorn" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done

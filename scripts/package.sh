@@ -7,7 +7,9 @@
 # examples without the demo's rendering plumbing, the licence and a short README. Before it names the archive, it
 # reads every plug-in as deken does (ELF machine, the ARM architecture attribute, and
 # class_new or class_new64 for the float size) and fails unless each is of the machine
-# and float size its file name says; the archive's name lists exactly what it found.
+# and float size its file name says; the archive's name lists exactly what it found. The
+# macOS bundles (build-macos/) are read the same way: Mach-O, the cpu of each slice, and
+# class_new or class_new64.
 # A Sources archive of the repository's committed files goes beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,11 +73,53 @@ for plugin in "$lib"/*~.*; do
     fi
     platforms="$platforms $got"
 done
+
+# macOS: the bundles of both cpus and float sizes, and the fat file of both single-precision
+# ones for Pd 0.51 to 0.53.
+declare -A darwin_platform_of=([.darwin-amd64-32.so]=amd64-32 [.darwin-arm64-32.so]=arm64-32
+    [.darwin-amd64-64.so]=amd64-64 [.darwin-arm64-64.so]=arm64-64 [.d_fat]=fat-32)
+if compgen -G "build-macos/tavrelle/*~.d*" >/dev/null; then
+    for extension in "${!darwin_platform_of[@]}"; do
+        cp build-macos/tavrelle/*"$extension" "$lib/"
+    done
+elif [ "${1:-}" = --all ]; then
+    echo "package.sh: build-macos/tavrelle holds no plug-ins" >&2; exit 1
+fi
+detect_darwin() {
+    local archs cpu size
+    archs=$(llvm-lipo-14 -archs "$1" 2>/dev/null | tr ' ' '\n' | grep . | sort | tr '\n' ' ') || archs=""
+    case $archs in
+    "x86_64 ") cpu=amd64 ;;
+    "arm64 ") cpu=arm64 ;;
+    "arm64 x86_64 ") cpu=fat ;;
+    *) cpu=unknown ;;
+    esac
+    size=$(llvm-nm-14 -u --arch=all "$1" 2>/dev/null | sed -n 's/^_class_new$/32/p; s/^_class_new64$/64/p' |
+        sort -u | tr '\n' ' ')
+    echo "$cpu-${size% }"
+}
+for plugin in "$lib"/*~.darwin-*.so "$lib"/*~.d_fat; do
+    [ -e "$plugin" ] || continue
+    file=$(basename "$plugin")
+    extension=.${file#*~.}
+    want=${darwin_platform_of[$extension]:-}
+    got=$(detect_darwin "$plugin")
+    if [ "$got" != "$want" ]; then
+        echo "package.sh: $file holds Darwin-$got, its name says Darwin-${want:-nothing Pd loads}" >&2
+        status=1
+    fi
+    [ "$got" = fat-32 ] && got="amd64-32 arm64-32" # the fat file's slices
+    darwin_platforms="${darwin_platforms:-} $got"
+done
+
 [ $status -eq 0 ] || exit 1
 order="amd64-32 armv6-32 arm64-32 amd64-64 armv6-64 arm64-64"
 name="tavrelle[v$version]"
 for p in $order; do
     [[ " $platforms " == *" $p "* ]] && name="$name(Linux-$p)"
+done
+for p in amd64-32 arm64-32 amd64-64 arm64-64; do
+    [[ " ${darwin_platforms:-} " == *" $p "* ]] && name="$name(Darwin-$p)"
 done
 name="$name.dek"
 
@@ -94,5 +138,5 @@ sources="tavrelle[v$version](Sources).dek"
 git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
 (cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
 
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so)$' || true) plug-ins," \
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so|darwin-[a-z0-9]*-(32|64)\.so|d_fat)$' || true) plug-ins," \
     "$(wc -l < "build/$name.txt") objects listed; build/$sources"
