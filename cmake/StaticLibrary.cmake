@@ -38,7 +38,7 @@ function(add_static_library)
     endforeach()
     set(DECLARATIONS "${declarations}")
     set(CALLS "${calls}")
-    configure_file("${PROJECT_SOURCE_DIR}/static/tavrelle_setup.cpp.in"
+    configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tavrelle_setup.cpp.in"
         "${dir}/tavrelle_setup.cpp" @ONLY)
     add_library(tavrelle_static STATIC EXCLUDE_FROM_ALL "${dir}/tavrelle_setup.cpp" ${objects})
     set_source_files_properties(${objects} PROPERTIES EXTERNAL_OBJECT ON GENERATED ON)
