@@ -24,6 +24,12 @@ for g in $groups; do
     arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
         libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
+    # The Debian packages (make deb): Debian's packaging tools and the packages' build
+    # dependencies for every machine they are built for (with the arm and arm64 groups).
+    deb) packages="$packages debhelper dh-puredata dpkg-dev lintian xz-utils libgtest-dev
+        libsndfile1-dev pkgconf:armhf pkgconf:arm64" ;;
+    # libpd (Debian's libpd-dev, in bookworm-backports; it brings Pd 0.55's header).
+    libpd) packages="$packages libpd-dev" backports=1 ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -38,6 +44,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing:$missing"
+[ -z "${backports:-}" ] || "$(dirname "$0")/pds.sh" --backports
 for arch in armhf arm64; do
     case $missing in *:$arch*)
         dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;

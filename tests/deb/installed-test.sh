@@ -5,10 +5,10 @@
 # (scripts/pds.sh; under qemu for ARM), with Pd's default search path, a scratch HOME
 # and no other copy of the library anywhere Pd looks, a new patch in a folder of its
 # own creates every class through [declare -path tavrelle] and as [tavrelle/<class>],
-# then the self-test runs from the installed folder. The install must write exactly the
-# package's files, and dpkg -r must leave nothing of them behind. The ARM packages are
-# installed with --force-depends: only an amd64 Pd is installed here, theirs runs from
-# build-pds.
+# then the self-test runs from the installed folder (on x86-64 also inside libpd,
+# through libpd's search path). The install must write exactly the package's files, and
+# dpkg -r must leave nothing of them behind. The ARM packages are installed with
+# --force-depends: only an amd64 Pd is installed here, theirs runs from build-pds.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "${1:-}" != --inside ]; then
@@ -72,6 +72,18 @@ for pd in "${pds[@]}"; do
     inside env TAVRELLE_PD="$pd" sh "$src/tests/lib/selftest.sh" "$library" || fail "the self-test failed"
     echo passed
 done
+
+# On this machine, the installed library inside libpd too (through libpd's search path).
+if [ -z "$force" ]; then
+    host=$src/build/tests/libpd/libpd_host
+    [ -x "$host" ] || fail "no libpd host: make check-libpd builds it"
+    for ftz in "" -ftz; do
+        echo "$arch package in libpd${ftz:+ with flush-to-zero}:"
+        inside sh "$src/tests/libpd/selftest-in-libpd.sh" $library "$host" $ftz -path $library ||
+            fail "the self-test failed in libpd"
+        echo passed
+    done
+fi
 
 inside dpkg -r pd-tavrelle > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -r failed"; }
 [ -z "$(written)" ] || fail "dpkg -r left behind: $(written)"
