@@ -26,8 +26,8 @@ for g in $groups; do
         libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
     # The Debian packages (make deb): Debian's packaging tools and the packages' build
     # dependencies for every machine they are built for (with the arm and arm64 groups).
-    deb) packages="$packages build-essential debhelper dh-puredata dpkg-dev lintian xz-utils libgtest-dev
-        libsndfile1-dev pkgconf:armhf pkgconf:arm64" ;;
+    deb) packages="$packages build-essential debhelper dh-puredata dpkg-dev lintian xz-utils
+        libgtest-dev libsndfile1-dev pkgconf:armhf pkgconf:arm64" ;;
     # libpd (Debian's libpd-dev, in bookworm-backports; it brings Pd 0.55's header).
     libpd) packages="$packages libpd-dev" backports=1 ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
