@@ -15,7 +15,8 @@ tree=$out/tavrelle-$upstream
 rm -rf "$out" && mkdir -p "$out"
 
 # The source tree as committed or added, without build products.
-git ls-files -co --exclude-standard -z -- . ':!build-pds' | tar -c --null -T - | (mkdir -p "$tree" && tar -x -C "$tree")
+mkdir -p "$tree"
+git ls-files -co --exclude-standard -z -- . ':!build-pds' | tar -c --null -T - | tar -x -C "$tree"
 tar -c -J --exclude="tavrelle-$upstream/debian" -f "$out/tavrelle_$upstream.orig.tar.xz" -C "$out" \
     --sort=name --owner=0 --group=0 --mtime=@0 "tavrelle-$upstream"
 (cd "$out" && dpkg-source -q -b "tavrelle-$upstream")

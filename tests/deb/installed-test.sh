@@ -12,11 +12,15 @@
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 if [ "${1:-}" != --inside ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "installed-test.sh: needs root (a mount namespace)" >&2; exit 1; }
+    [ "$(id -u)" -eq 0 ] ||
+        { echo "installed-test.sh: needs root (a mount namespace)" >&2; exit 1; }
     debs=$(cd "$1" && pwd)
     shift
     for arch; do
-        case $arch in amd64) pds="0.53 0.55 0.55-64" ;; *) pds="0.53-$arch 0.55-$arch 0.55-$arch-64" ;; esac
+        case $arch in
+        amd64) pds="0.53 0.55 0.55-64" ;;
+        *) pds="0.53-$arch 0.55-$arch 0.55-$arch-64" ;;
+        esac
         # Unpacked outside the throwaway system, so that they last.
         commands=$(cd "$src" && scripts/pds.sh $pds | tr '\n' ';')
         unshare --mount --propagation private bash "$0" --inside "$debs" "$arch" "$commands"
@@ -28,13 +32,15 @@ package=$(ls "$debs"/pd-tavrelle_*_"$arch".deb)
 scratch=$(mktemp -d)
 mount -t tmpfs tmpfs "$scratch"
 mkdir "$scratch/upper" "$scratch/work" "$scratch/root"
-mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" "$scratch/root"
+mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch/work" \
+    "$scratch/root"
 mount --bind /dev "$scratch/root/dev"
 mount -t proc proc "$scratch/root/proc"
 inside() { chroot "$scratch/root" env HOME=/tmp/installed-test-home "$@"; }
 # What the system's own changes leave in the overlay: dpkg's records, logs and scratch.
 own='^/(var/lib/dpkg|var/log|var/cache|tmp|etc/ld\.so\.cache)(/|$)'
-written() { (cd "$scratch/upper" && find . ! -type d | sed 's/^\.//' | grep -Ev "$own" | sort) || true; }
+written() { (cd "$scratch/upper" && find . ! -type d | sed 's/^\.//' | grep -Ev "$own" | sort) ||
+    true; }
 fail() { echo "installed-test.sh ($arch): $*" >&2; exit 1; }
 
 for other in /usr/local/lib/pd-externals /usr/lib/pd/extra /usr/lib/puredata/extra; do
@@ -42,7 +48,8 @@ for other in /usr/local/lib/pd-externals /usr/lib/pd/extra /usr/lib/puredata/ext
 done
 force=
 [ "$arch" = "$(dpkg --print-architecture)" ] || force=--force-depends
-inside dpkg -i $force "$package" > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i failed"; }
+run_dpkg() { inside dpkg "$@" > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg $1"; }; }
+run_dpkg -i $force "$package"
 [ "$(written)" = "$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort)" ] ||
     fail "the install wrote other files than the package's: $(written)"
 
@@ -53,7 +60,8 @@ for pd in "${pds[@]}"; do
     echo "$arch package in $pd:"
     inside env TAVRELLE_PD="$pd" sh "$src/tests/lib/opens-cleanly.sh" installed \
         "$src/tests/lib/anywhere.pd" || fail "a new patch did not create every class"
-    inside env TAVRELLE_PD="$pd" sh "$src/tests/lib/selftest.sh" "$library" || fail "the self-test failed"
+    inside env TAVRELLE_PD="$pd" sh "$src/tests/lib/selftest.sh" "$library" ||
+        fail "the self-test failed"
     echo passed
 done
 
@@ -69,7 +77,7 @@ if [ -z "$force" ]; then
     done
 fi
 
-inside dpkg -r pd-tavrelle > "$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -r failed"; }
+run_dpkg -r pd-tavrelle
 [ -z "$(written)" ] || fail "dpkg -r left behind: $(written)"
 [ ! -e "$scratch/root/usr/lib/pd" ] || fail "dpkg -r left /usr/lib/pd behind"
 echo "$arch package: installed, passed in ${#pds[@]} Pds, removed without a trace"
