@@ -24,7 +24,7 @@ function(add_static_library)
         list(REMOVE_ITEM exports "" ${exported})
         list(APPEND exported ${exports})
         list(JOIN exports "\n" keep)
-        file(WRITE "${dir}/${target}.keep" "${keep}\n")
+        file(CONFIGURE OUTPUT "${dir}/${target}.keep" CONTENT "${keep}\n")
         set(object "${dir}/${target}.o")
         add_custom_command(OUTPUT "${object}"
             COMMAND "${CMAKE_LINKER}" -r --force-group-allocation -o "${object}"
