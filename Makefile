@@ -9,7 +9,11 @@
 # check-macos` checks them and runs them under emulation.
 # Every build makes plug-ins for Pd with single- and with double-precision samples.
 # `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
-# bench-smoke`: the same steps on a tiny setting, for CI).
+# bench-smoke`: the same steps on a tiny setting, for CI). `make deb` builds the Debian
+# packages (amd64, armhf, arm64) into build/deb/, `make check-deb` installs each into a
+# throwaway copy of the system and runs it there (as root). `make static` builds
+# build/libtavrelle.a for programs that cannot load plug-ins, `make check-libpd` runs the
+# library inside libpd, as plug-ins and linked statically.
 
 # Pd searches ~/.local/lib/pd/extra by default on Linux.
 PDLIBDIR ?= $(HOME)/.local/lib/pd/extra/tavrelle
@@ -17,7 +21,7 @@ STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 macos check-macos bench bench-smoke
+.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 macos check-macos bench bench-smoke deb check-deb static check-libpd
 
 all: build
 
@@ -151,6 +155,35 @@ check-macos: macos build
 	@build/tests/macos/macos_reference build/macos-cases.bin
 	@/usr/bin/python3 tests/macos/emulate.py build/macos-cases.bin $(MACOS)
 	@tests/macos/refuses.sh build-macos-arm64/contracted/*.so build/macos-cases.bin
+# The source package and pd-tavrelle for every machine (DEB_ARCHES), natively or
+# cross-built by dpkg-buildpackage -a<arch> with Debian's cross compilers, lintian-clean.
+DEB_ARCHES ?= amd64 armhf arm64
+deb:
+	@scripts/deps.sh check base deb arm arm64 2>/dev/null || scripts/deps.sh install base deb arm arm64
+	@scripts/deb.sh $(DEB_ARCHES)
+
+# Each package installed with dpkg -i into a throwaway copy of the system, run in the Pds
+# of its machine (a new patch, the self-test, the libpd host on x86-64), then removed.
+check-deb: deb
+	@scripts/deps.sh check libpd 2>/dev/null || scripts/deps.sh install libpd
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tests/libpd/all
+	@tests/deb/installed-test.sh build/deb $(DEB_ARCHES)
+
+# Every class in one static library with tavrelle_setup(), for hosts that load no plug-ins.
+static:
+	@scripts/deps.sh check base 2>/dev/null || scripts/deps.sh install base
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tavrelle_static
+	@echo "build/libtavrelle.a"
+
+# The self-test inside libpd: the plug-ins through libpd's search path, and the static
+# library linked in, with flushing as libpd leaves it and with flush-to-zero on.
+check-libpd: build
+	@scripts/deps.sh check libpd 2>/dev/null || scripts/deps.sh install libpd
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tests/libpd/all
+	@ctest --preset default -R '^libpd\.'
 
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build

@@ -27,6 +27,12 @@ for g in $groups; do
     # The macOS cross build (clang, ld64.lld, llvm-lipo; Pd's header) and its emulated tests.
     macos) packages="$packages cmake ninja-build make pkg-config puredata-dev libsndfile1-dev
         clang-14 lld-14 llvm-14 python3-unicorn" ;;
+    # The Debian packages (make deb): Debian's packaging tools and the packages' build
+    # dependencies for every machine they are built for (with the arm and arm64 groups).
+    deb) packages="$packages build-essential debhelper dh-puredata dpkg-dev lintian xz-utils
+        libgtest-dev libsndfile1-dev pkgconf:armhf pkgconf:arm64" ;;
+    # libpd (Debian's libpd-dev, in bookworm-backports; it brings Pd 0.55's header).
+    libpd) packages="$packages libpd-dev" backports=1 ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -41,6 +47,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing:$missing"
+[ -z "${backports:-}" ] || "$(dirname "$0")/pds.sh" --backports
 for arch in armhf arm64; do
     case $missing in *:$arch*)
         dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;

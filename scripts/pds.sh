@@ -5,7 +5,8 @@
 # libraries come from the packages deps.sh installs), so that the system keeps its Pd.
 # Prints, one line per NAME, the command that starts that Pd (under qemu on another
 # machine). Pd 0.55 comes from bookworm-backports, which is added, if missing, to the
-# Suites of the machine's existing Debian source entry (as root).
+# Suites of the machine's existing Debian source entry (as root; `pds.sh --backports` does
+# only that).
 #
 #   NAME            package          machine  suite
 #   0.53            the system's Pd
@@ -30,6 +31,9 @@ enable_backports() {
     sed -E -i '/^Suites:(.* )?bookworm( |$)/{/bookworm-backports/!s/$/ bookworm-backports/}' "$sources"
     apt-get update -qq || echo "pds.sh: apt-get update failed for some lists; going on with the rest" >&2
 }
+
+# --backports: only that (for scripts/deps.sh).
+[ "${1:-}" = --backports ] && { enable_backports; exit 0; }
 
 for name; do
     case $name in

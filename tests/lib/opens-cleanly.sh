@@ -6,7 +6,8 @@
 # library ("damp~-help.pd", "examples/lofi.pd") is opened from that installed copy.
 # Fails when Pd could not create an object (inside abstractions too) or put anything on
 # the console that reads as an error or a warning. $TAVRELLE_PD may name another Pd (or
-# an emulator command in front of one).
+# an emulator command in front of one). PLUGIN_DIR "installed" installs nothing: the
+# library is already where Pd searches by default (a system package).
 set -u
 plugins=$1
 shift
@@ -15,8 +16,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME="$work/home"
 mkdir -p "$HOME"
-env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s --no-print-directory -C "$src" install-files \
-    STAGE="$plugins" > /dev/null || exit 1
+if [ "$plugins" != installed ]; then
+    env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s --no-print-directory -C "$src" install-files \
+        STAGE="$plugins" > /dev/null || exit 1
+fi
 installed="$HOME/.local/lib/pd/extra/tavrelle"
 cat > "$work/run.pd" <<'PATCH'
 #N canvas 0 0 300 200 12;

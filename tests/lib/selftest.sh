@@ -15,7 +15,8 @@ if [ -n "$altered" ]; then
     cp "$altered" "$work/"
     folder=$work
 fi
-classes=$(ls "$folder" | sed -n 's/\.pd_linux$//p')
+# Every class has a help patch, whichever machine's plug-ins the folder holds.
+classes=$(ls "$folder" | sed -n 's/-help\.pd$//p')
 count=$(echo "$classes" | wc -l)
 cd "$folder" &&
     timeout 900 ${TAVRELLE_PD:-pd} -nogui -noaudio -batch -noprefs -open tavrelle-selftest.pd \
