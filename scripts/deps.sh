@@ -43,5 +43,6 @@ for arch in armhf arm64; do
         dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;
     esac
 done
-apt-get update -qq
+# A mirror caught mid-sync fails one index now and then; the lists that did arrive serve.
+apt-get update -qq || echo "deps.sh: apt-get update failed for some lists; going on with the rest" >&2
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null

@@ -28,7 +28,7 @@ enable_backports() {
         exit 1
     fi
     sed -E -i '/^Suites:(.* )?bookworm( |$)/{/bookworm-backports/!s/$/ bookworm-backports/}' "$sources"
-    apt-get update -qq
+    apt-get update -qq || echo "pds.sh: apt-get update failed for some lists; going on with the rest" >&2
 }
 
 for name; do
