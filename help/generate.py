@@ -129,7 +129,7 @@ def write(cls, title, description, inlets, msgs, source, post, note, ref, see, e
         p.c(p.msg(60 + 8 * k, Y_MSG + 22 * k, m), 0, live, 0)
     for k, (sel, default, what, *load) in enumerate(inlets, start=1):
         x = 26 + spacing * k
-        shown = f', {load[0]} here' if load else ''
+        shown = f', set to {load[0]} here' if load else ''
         p.text(x, Y_LABEL, f"{sel} 0 to 1 (default {default}{shown})", 24)
         v = control(p, x, Y_LABEL + 36, default, *load)
         p.c(v, 0, live, k)
@@ -147,8 +147,8 @@ def write(cls, title, description, inlets, msgs, source, post, note, ref, see, e
     p.c(ln, 0, gl, 1); p.c(ln, 0, gr, 1)
     dac = p.obj(26, Y_OUT + 24, 'dac~')
     p.c(gl, 0, dac, 0); p.c(gr, 0, dac, 1)
-    p.msg(600, Y_OUT, '\\; pd dsp 1'); p.msg(680, Y_OUT, '\\; pd dsp 0')
-    p.text(600, Y_OUT + 24, 'audio on / off', 16)
+    p.msg(600, Y_OUT - 20, '\\; pd dsp 1'); p.msg(680, Y_OUT - 20, '\\; pd dsp 0')
+    p.text(600, Y_OUT + 20, 'audio on / off', 16)
     if note:
         if n_in == 3: p.text(578, Y_LABEL, note, 27)
         else: p.text(420, Y_LABEL + 10, note, 48)
@@ -272,12 +272,12 @@ for cls in ('skavelR~', 'skavelL~'):
     write(cls, f'allpass diffuser ({side} channel)',
           f'Four freeverb allpass stages in series with a feedback of 0.5: they smear each echo of a comb bank into a dense tail. '
           f'One signal in, one out, no settings. Put it after [velmar{ch}~] (and [plenth{ch}~]). '
-          'It adds gain: white noise comes out about 13 dB louder, some frequencies up to 18 dB.',
+          'It adds gain: white noise comes out about 15 dB louder, with peaks near 3 from noise at -17 dBFS RMS.',
           [], [], bursts(1000, '1 1 \\, 0 2 1', 'clicks on / off'),
-          scaled(0.4, 'x 0.4: the diffuser adds gain (peaks of 3.4 from noise at -17 dBFS RMS), this keeps the example clear of clipping up to full volume'),
+          scaled(0.4, 'x 0.4: the diffuser adds gain, this keeps the example clear of clipping up to full volume'),
           ('Listen: each click comes out as a short burst of echoes.'),
           ([('1st:', "signal - to diffuse. No messages besides Pd's own.")],
-           [('1st:', 'signal - the diffused signal. The first output sample of an impulse equals the impulse. Louder than the input: white noise gains about 13 dB, single frequencies from 8 to 18 dB.')], [],
+           [('1st:', 'signal - the diffused signal. The first output sample of an impulse equals the impulse. Louder than the input: white noise gains about 15 dB.')], [],
            [('DELAYS:', f'{delays} samples (longest first), fixed in samples at every sample rate; each right-channel delay is the left one plus 23 samples.')]),
           [other, f'velmar{ch}~', f'plenth{ch}~'], 'reverb.pd')
 

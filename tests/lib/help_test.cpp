@@ -289,6 +289,15 @@ Shape shape_of(const patch::Box &b, const std::string &folder) {
     int fixed = width_of(b);
     std::string text = patch::text_of(b);
     auto [lines, widest] = wrapped(text, fixed ? fixed : 60);
+    if (b.kind == "msg") { // a line break after each semicolon but a last one
+        std::size_t start = 0;
+        lines = 1, widest = 0;
+        for (std::size_t k = text.find(';'); k != std::string::npos; k = text.find(';', k + 1)) {
+            if (k + 1 < text.size()) lines++;
+            widest = std::max(widest, static_cast<int>(k + 1 - start)), start = k + 2;
+        }
+        widest = std::max(widest, static_cast<int>(text.size()) - static_cast<int>(start));
+    }
     int chars = fixed ? fixed : widest;
     if (b.kind == "text") return box(chars, lines, 0, 0);
     if (b.kind == "msg") return box(std::max(chars, 1), lines, 1, 1);
