@@ -7,7 +7,7 @@ import re, sys
 HELP = sys.argv[1] if len(sys.argv) > 1 else 'help'
 CW = 7  # character width of Pd's font at size 12
 # The window fits a 1024 x 700 screen with its title and menu bars.
-W, H, TOP = 780, 600, 20
+W, H, TOP = 790, 612, 16
 
 def shows_as_typed(word):
     """Whether Pd shows the word as typed: a word it reads as a number ("23." or
