@@ -64,6 +64,7 @@ std::vector<Canvas> read(const std::string &path) {
             } else if (kind == "coords" && r.size() >= 9 && r[8] != "0") {
                 open.back().gop_width = std::stoi(r[6]);
                 open.back().gop_height = std::stoi(r[7]);
+                if (r.size() >= 11) open.back().gop_x = std::stoi(r[9]), open.back().gop_y = std::stoi(r[10]);
             } else if (kind == "restore") {
                 if (open.size() < 2) continue;
                 done.push_back(open.back());

@@ -20,7 +20,8 @@ struct Connection {
 struct Canvas {
     std::string name; // empty for the top level, else the subpatch's name
     int x = 0, y = 0, width = 0, height = 0; // its window, as saved
-    int gop_width = 0, gop_height = 0;       // its face on a parent, when graph-on-parent
+    int gop_width = 0, gop_height = 0;       // its face on a parent, when graph-on-parent,
+    int gop_x = 0, gop_y = 0;                // from this corner of the canvas
     std::vector<Box> boxes;
     std::vector<Connection> connections;
 };
