@@ -7,7 +7,7 @@ import re, sys
 HELP = sys.argv[1] if len(sys.argv) > 1 else 'help'
 CW = 7  # character width of Pd's font at size 12
 # The window fits a 1024 x 700 screen with its title and menu bars.
-W, H, TOP = 790, 612, 16
+W, H, TOP = 800, 612, 16
 
 def shows_as_typed(word):
     """Whether Pd shows the word as typed: a word it reads as a number ("23." or
@@ -116,7 +116,7 @@ def write(cls, title, description, inlets, msgs, source, post, note, ref, see, e
     inner, h = reference(cls, title, *ref)
     p.sub(596, 10, 'reference', inner, 600, min(h, 640), 300, TOP)
     p.text(692, 11, '<= click')
-    p.rule(7, 38, W - 20)
+    p.rule(7, 38, W - 30)
     p.text(26, 46, description, 106)
     # The example: the source on the left, a column of controls for each float inlet.
     n_in = 1 + len(inlets)
@@ -154,7 +154,7 @@ def write(cls, title, description, inlets, msgs, source, post, note, ref, see, e
         else: p.text(420, Y_LABEL + 10, note, 48)
     # See also: the related classes, and the example that uses this one.
     yb = 548
-    p.rule(7, yb - 8, W - 20)
+    p.rule(7, yb - 8, W - 30)
     p.text(20, yb, 'see also:')
     x = 96
     for other in see:

@@ -186,8 +186,8 @@ TEST_P(HelpPatch, StatesDefaultsRangesAndAReference) {
 constexpr double kCharWidth = 7, kLineHeight = 16, kIoletWidth = 7;
 // A window on a 1024 x 700 screen, with room for its title and menu bars.
 constexpr int kScreenWidth = 1024, kScreenHeight = 700, kBars = 72;
-// Room to the window's edge: closer, Pd shows scroll bars that hide the last row.
-constexpr int kMargin = 10;
+// Room to the window's edges: closer, Pd shows scroll bars that hide the last row.
+constexpr int kMarginRight = 16, kMarginBelow = 10;
 
 struct Rect {
     double x1, y1, x2, y2;
@@ -351,12 +351,13 @@ TEST(Layout, NoCordCrossesABoxAndEveryWindowFitsTheScreen) {
             for (const auto &b : c.boxes) shapes.push_back(shape_of(b, folder));
             EXPECT_LE(c.x + c.width, kScreenWidth) << where;
             EXPECT_LE(c.y + c.height + kBars, kScreenHeight) << where;
-            // A graph-on-parent face reaches above or left of the boxes; the window shows it all.
-            double left = c.gop_width ? std::min(0, c.gop_x) : 0;
-            double top = c.gop_width ? std::min(0, c.gop_y) : 0;
+            // Pd shows scroll bars for anything left of or above the origin, a graph-on-parent
+            // face included.
+            EXPECT_TRUE(c.gop_x >= 0 && c.gop_y >= 0) << where << ": its face starts above or left of 0";
             for (std::size_t i = 0; i < shapes.size(); i++)
-                EXPECT_TRUE(shapes[i].r.x2 - left + kMargin <= c.width &&
-                            shapes[i].r.y2 - top + kMargin <= c.height)
+                EXPECT_TRUE(shapes[i].r.x1 >= 0 && shapes[i].r.y1 >= 0 &&
+                            shapes[i].r.x2 + kMarginRight <= c.width &&
+                            shapes[i].r.y2 + kMarginBelow <= c.height)
                     << where << ": " << patch::text_of(c.boxes[i]) << " at " << c.boxes[i].x
                     << " " << c.boxes[i].y << " lies outside the window";
             for (const auto &k : c.connections) {
