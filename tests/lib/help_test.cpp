@@ -323,11 +323,10 @@ bool crosses(double x1, double y1, double x2, double y2, Rect r) {
     return false;
 }
 
-// The help patches, the examples and the abstractions on their faces. Left out: what only
-// make demo opens, and the speech source, whose layout still has cords through boxes.
+// The help patches, the examples and the abstractions on their faces and in them; not what
+// only make demo opens.
 std::vector<std::string> patches_a_user_opens() {
-    static const std::set<std::string> not_opened_by_users = {"tav.render~", "tav.record~",
-                                                              "tav.speech~"};
+    static const std::set<std::string> not_opened_by_users = {"tav.render~", "tav.record~"};
     std::vector<std::string> all;
     for (const std::string &c : classes()) all.push_back(help_path(c));
     for (const auto &e : std::filesystem::directory_iterator(std::string(TAVRELLE_SOURCE_DIR) + "/examples"))
