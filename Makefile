@@ -25,8 +25,9 @@ FUZZ_SECONDS ?= 60
 
 all: build
 
+# Pd's GUI too where a display is present, or with GUI=1 (a headless board needs none).
 deps:
-	@scripts/deps.sh install base
+	@scripts/deps.sh install base $(if $(or $(filter 1,$(GUI)),$(DISPLAY),$(WAYLAND_DISPLAY)),gui)
 
 # Installs what is missing first (as root), so a fresh machine needs only this.
 build:

@@ -1,6 +1,6 @@
 # stage_library_files(): copies what a patcher needs beside the plug-ins into
 # ${TAVRELLE_STAGE} at build time: each class's help patch, the library's meta patch,
-# the licence and the examples.
+# the licence and the examples (their abstractions without the source tree's path).
 
 function(stage_library_files)
     get_property(classes GLOBAL PROPERTY TAVRELLE_CLASSES)
@@ -16,12 +16,17 @@ function(stage_library_files)
         get_filename_component(name "${file}" NAME)
         if(file MATCHES "^examples/")
             set(dest "${TAVRELLE_STAGE}/examples/${name}")
+            add_custom_command(OUTPUT "${dest}"
+                COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/${file} -DOUT=${dest}
+                    -P "${PROJECT_SOURCE_DIR}/cmake/StageExample.cmake"
+                DEPENDS "${PROJECT_SOURCE_DIR}/${file}" "${PROJECT_SOURCE_DIR}/cmake/StageExample.cmake"
+                VERBATIM)
         else()
             set(dest "${TAVRELLE_STAGE}/${name}")
+            add_custom_command(OUTPUT "${dest}"
+                COMMAND ${CMAKE_COMMAND} -E copy "${PROJECT_SOURCE_DIR}/${file}" "${dest}"
+                DEPENDS "${PROJECT_SOURCE_DIR}/${file}" VERBATIM)
         endif()
-        add_custom_command(OUTPUT "${dest}"
-            COMMAND ${CMAKE_COMMAND} -E copy "${PROJECT_SOURCE_DIR}/${file}" "${dest}"
-            DEPENDS "${PROJECT_SOURCE_DIR}/${file}" VERBATIM)
         list(APPEND staged "${dest}")
     endforeach()
     add_custom_target(library_files ALL DEPENDS ${staged})

@@ -14,6 +14,10 @@ for g in $groups; do
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     load) packages="$packages valgrind" ;;
     plots) packages="$packages gnuplot-nox" ;;
+    # Pd's GUI (puredata-core alone runs only with -nogui), for a machine with a display.
+    gui) packages="$packages puredata-gui" ;;
+    # Screenshots of the help patches and examples in Pd's GUI on a virtual display.
+    screenshots) packages="$packages puredata-gui xvfb imagemagick" ;;
     package) packages="$packages zip unzip deken" ;;
     # The cross build for 32-bit ARM and the tests under qemu-arm: Debian's armhf
     # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.

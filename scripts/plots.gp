@@ -4,7 +4,9 @@
 set terminal pngcairo size 1000,460 font "DejaVu Sans,10" noenhanced
 set datafile commentschars "#"
 set grid
-set key below horizontal
+# The legend sits below the axis title, with room of its own.
+set key below horizontal spacing 1.2
+set bmargin 6
 d = "build/plots/"
 
 set output "docs/comb-banks.png"
@@ -26,11 +28,15 @@ unset logscale x
 
 set output "docs/diffusers.png"
 set multiplot layout 1,2 title "Allpass diffusers, 44100 Hz, driven by a unit impulse"
-set title "impulse response"
-set xlabel "time, samples"; set ylabel "output, signal units (input impulse 1)"
-set xrange [0:1400]
-plot d."diffuser-impulse.dat" u 1:2 w impulses t "skavelR~", "" u 1:(-$3) w impulses t "skavelL~ (negated)"
-set title "magnitude, 0 to 2 kHz (the ripple goes on alike above)"
+# Every echo is +-1, +-0.5, +-0.25 ...: as levels in dB, one dot per echo, they show how
+# the echoes thicken and fade; the left tuning is alike, each stage 23 samples shorter.
+set title "impulse response of skavelR~: one dot per echo (skavelL~ alike, sooner)"
+set xlabel "time, samples"; set ylabel "echo level, dB re the impulse"
+set xrange [0:1400]; set yrange [-27:3]
+plot d."diffuser-impulse.dat" u 1:($2 > 0 ? 20 * log10($2) : 1/0) w p pt 7 ps 0.6 t "positive echo", \
+     "" u 1:($2 < 0 ? 20 * log10(-$2) : 1/0) w p pt 6 ps 0.6 t "negative echo"
+set autoscale y
+set title "magnitude, 0 to 2 kHz: 8 to 18 dB of gain (alike above)"
 set xlabel "frequency, Hz"; set ylabel "magnitude, dB (0 dB = unit gain)"
 set xrange [0:2000]
 plot d."diffuser-magnitude.dat" u 1:2 w l t "skavelR~"
@@ -47,7 +53,7 @@ set title "lumbrisk~: output range once settled"
 set ylabel "output, signal units"
 set yrange [0.69:0.72]
 plot d."quadrature.dat" u 1:3 w l lw 2 t "smallest", "" u 1:4 w l lw 2 t "largest", \
-     0.70710677 w l dt 2 lc "gray" t "RMS of the sine (0.7071)"
+     0.70710677 w l dt 2 lc "gray" t "sine RMS 0.7071"
 unset multiplot
 unset logscale x; set autoscale y
 
@@ -72,7 +78,7 @@ set title "transfer, noisegate 0.2 (the default)"
 set xlabel "input, signal units"; set ylabel "output, signal units"
 set xrange [-4:4]; set yrange [-0.85:0.55]
 plot d."snarvel-transfer.dat" u 1:($2 * 0.005) w steps lw 1 t "measured"
-set title "near silence: the noise gate"
+set title "near silence: the band of inputs each noise gate turns into 0"
 set xrange [-0.03:0.03]; set autoscale y
 plot d."snarvel-gate.dat" u 1:($2 * 0.005) w steps lw 2 t "noisegate 0", "" u 1:($3 * 0.005) w steps lw 2 t "noisegate 0.2", \
      "" u 1:($4 * 0.005) w steps lw 2 t "noisegate 1"

@@ -51,24 +51,34 @@ std::vector<Canvas> read(const std::string &path) {
             Canvas c;
             // Subpatch: #N canvas x y w h name vis; top level: #N canvas x y w h font.
             if (!open.empty() && r.size() >= 8) c.name = r[6];
+            if (r.size() >= 6) {
+                c.x = std::stoi(r[2]), c.y = std::stoi(r[3]);
+                c.width = std::stoi(r[4]), c.height = std::stoi(r[5]);
+            }
             open.push_back(c);
         } else if (r[0] == "#X" && !open.empty()) {
             const std::string &kind = r[1];
             if (kind == "connect" && r.size() >= 6) {
                 open.back().connections.push_back(
                     {std::stoi(r[2]), std::stoi(r[3]), std::stoi(r[4]), std::stoi(r[5])});
+            } else if (kind == "coords" && r.size() >= 9 && r[8] != "0") {
+                open.back().gop_width = std::stoi(r[6]);
+                open.back().gop_height = std::stoi(r[7]);
+                if (r.size() >= 11) open.back().gop_x = std::stoi(r[9]), open.back().gop_y = std::stoi(r[10]);
             } else if (kind == "restore") {
                 if (open.size() < 2) continue;
                 done.push_back(open.back());
                 open.pop_back();
-                open.back().boxes.push_back({kind, {r.begin() + 4, r.end()}});
+                open.back().boxes.push_back(
+                    {kind, {r.begin() + 4, r.end()}, std::stoi(r[2]), std::stoi(r[3])});
             } else if (kind == "obj" || kind == "msg" || kind == "text" ||
                        kind == "floatatom" || kind == "symbolatom" || kind == "listbox") {
                 std::vector<std::string> atoms;
                 if (r.size() > 4) atoms.assign(r.begin() + 4, r.end());
-                open.back().boxes.push_back({kind, atoms});
+                int x = r.size() > 3 ? std::stoi(r[2]) : 0, y = r.size() > 3 ? std::stoi(r[3]) : 0;
+                open.back().boxes.push_back({kind, atoms, x, y});
             }
-            // coords, array data and the like are not boxes.
+            // array data and the like are not boxes.
         }
     }
     if (open.size() == 1) done.insert(done.begin(), open.front());

@@ -10,6 +10,7 @@ namespace patch {
 struct Box {
     std::string kind;               // "obj", "msg", "floatatom", "text", "restore", ...
     std::vector<std::string> atoms; // what follows the position (for "restore": "pd name")
+    int x = 0, y = 0;               // the position on its canvas
 };
 
 struct Connection {
@@ -18,6 +19,9 @@ struct Connection {
 
 struct Canvas {
     std::string name; // empty for the top level, else the subpatch's name
+    int x = 0, y = 0, width = 0, height = 0; // its window, as saved
+    int gop_width = 0, gop_height = 0;       // its face on a parent, when graph-on-parent,
+    int gop_x = 0, gop_y = 0;                // from this corner of the canvas
     std::vector<Box> boxes;
     std::vector<Connection> connections;
 };
