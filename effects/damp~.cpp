@@ -94,12 +94,11 @@ struct DampState {
 // steps in the waits of the recurrence instead of a test before each sample. Returns the
 // samples it wrote: it stops before the last sample and after a sample whose successor
 // fails the test. For vectors that are the same or apart.
-[[gnu::always_inline]] static inline int damp_fast(float &low, float &band, float f,
-                                                   std::uint32_t floor_key,
-                                                   const tav::ftz::OrderKeys &key,
-                                                   const t_sample *in, t_sample *out, int n) {
+[[gnu::always_inline]] static inline void damp_fast(int &i, float &low, float &band, float f,
+                                                    std::uint32_t floor_key,
+                                                    const tav::ftz::OrderKeys &key,
+                                                    const t_sample *in, t_sample *out, int n) {
     constexpr auto least = tav::ftz::OrderKeys::least;
-    int i = 0;
     for (; i < n - 1; i++) {
         float s = in[i];
         std::uint32_t least_key = key(band);
@@ -110,10 +109,11 @@ struct DampState {
         least_key = least(least_key, key(low));
         float high = d - band * kDamping;
         band = band + f * high;
-        if (least(least_key, key(high)) < floor_key) [[unlikely]]
-            return i + 1;
+        if (least(least_key, key(high)) < floor_key) [[unlikely]] {
+            i++;
+            break;
+        }
     }
-    return i;
 }
 
 static t_int *damp_perform(t_int *w) {
@@ -145,7 +145,7 @@ static t_int *damp_perform(t_int *w) {
 #if TAVRELLE_VFP11 && PD_FLOATSIZE == 32
         i = damp_vfp11(low, band, f, kDamping, floor_key, key.minus_one, in, out, n);
 #else
-        if (!tav::overlap_shifted(in, out, n)) i = damp_fast(low, band, f, floor_key, key, in, out, n);
+        if (!tav::overlap_shifted(in, out, n)) damp_fast(i, low, band, f, floor_key, key, in, out, n);
 #endif
     }
     if (i < n) {

@@ -5,10 +5,10 @@
 
 BEFORE and AFTER are staged plug-in folders (build/tavrelle, build-arm/tavrelle, or copies
 of them). For every plug-in in both, each routine's instructions are compared with the
-addresses taken out (branch targets become offsets into their routine, literal-pool words
-stay as they are). A routine may be renamed: one that has no namesake on the other side is
+addresses taken out (a branch target inside a routine becomes the instruction it reaches,
+literal-pool words stay as they are, x86 alignment padding is left out). A routine may be renamed: one that has no namesake on the other side is
 paired with the one whose instructions are the same. A routine that differs only in the
-names of its registers is reported as such; any other difference is shown and makes the
+names of its registers (renamed throughout, or allocated otherwise) is reported as such; any other difference is shown and makes the
 script fail. Refactoring that moves text only must leave every routine the same.
 """
 import os
@@ -31,29 +31,39 @@ def objdump_for(path):
 
 
 def routines(path):
-    """{name: [instruction text]} with addresses replaced by offsets into the routine."""
+    """{name: [instruction text]}: branch targets inside a routine as the index of the
+    instruction they reach, others by name; x86 alignment padding left out."""
     text = subprocess.run([objdump_for(path), '-d', '--no-show-raw-insn', path],
                           capture_output=True, text=True, check=True).stdout
-    found, current, start = {}, None, 0
+    raw, current = {}, None
     for line in text.splitlines():
         m = re.match(r'([0-9a-f]+) <(.+)>:$', line)
         if m:
-            current, start = m.group(2), int(m.group(1), 16)
-            found[current] = []
+            current = m.group(2)
+            raw[current] = (int(m.group(1), 16), [])
             continue
         m = re.match(r'\s+([0-9a-f]+):\s+(.*)$', line)
-        if not m or current is None:
-            continue
-        insn = m.group(2).strip()
-        # A target inside the routine as its offset; one outside by its name.
-        insn = re.sub(r'\b[0-9a-f]+ <([^>+]+)(\+0x[0-9a-f]+)?>',
-                      lambda t: '<%s%s>' % ('.' if t.group(1) == current else t.group(1),
-                                            t.group(2) or ''), insn)
-        insn = re.sub(r'\s+', ' ', insn)
-        # pc-relative references: the comment names what is loaded.
-        insn = re.sub(r'\[pc, #-?\d+\]', '[pc]', insn)
-        insn = re.sub(r'(#|0x)[0-9a-f]+\(%rip\)', '(%rip)', insn)
-        found[current].append(insn)
+        if m and current is not None:
+            insn = re.sub(r'\s+', ' ', m.group(2).strip())
+            if not re.match(r'(nop|xchg %ax,%ax|data16|cs nopw)', insn):
+                raw[current][1].append((int(m.group(1), 16), insn))
+    found = {}
+    for name, (start, body) in raw.items():
+        index = {a: k for k, (a, _) in enumerate(body)}
+
+        def target(t):
+            if t.group(1) != name:
+                return '<%s%s>' % (t.group(1), t.group(2) or '')
+            at = start + int(t.group(2) or '+0x0', 16)
+            return '<.#%s>' % index.get(at, hex(at - start))
+        out = []
+        for _, insn in body:
+            insn = re.sub(r'\b[0-9a-f]+ <([^>+]+)(\+0x[0-9a-f]+)?>', target, insn)
+            # pc-relative references: the comment names what is loaded.
+            insn = re.sub(r'\[pc, #-?\d+\]', '[pc]', insn)
+            insn = re.sub(r'(#|0x)[0-9a-f]+\(%rip\)', '(%rip)', insn)
+            out.append(insn)
+        found[name] = out
     return found
 
 
@@ -68,6 +78,14 @@ def without_registers(body):
             return names[r]
         out.append(REGISTER.sub(rename, insn))
     return out
+
+
+def registers_masked(body):
+    """The body with every register written as the name of its file only."""
+    def mask(m):
+        r = m.group(1)
+        return (r[0] if r[0] in 'sdqv' and r[1:].isdigit() else 'X' if r.startswith(('xmm', 'ymm')) else 'R')
+    return [REGISTER.sub(mask, insn) for insn in body]
 
 
 def masked(body, names):
@@ -104,7 +122,10 @@ def compare(before, after):
             if n != m:
                 registers.append('  renamed: ' + label)
         elif without_registers(x) == without_registers(y):
-            registers.append('  registers only: %s (%d instructions)' % (label, len(x)))
+            registers.append('  registers renamed: %s (%d instructions)' % (label, len(x)))
+        elif registers_masked(x) == registers_masked(y):
+            registers.append('  registers allocated otherwise, instructions the same: %s (%d)'
+                             % (label, len(x)))
         else:
             import difflib
             diff = list(difflib.unified_diff(x, y, n, m or n, n=1, lineterm=''))
