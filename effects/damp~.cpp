@@ -26,7 +26,13 @@ constexpr float kLowestCorner = 200.0f;
 constexpr float kHighestCornerPerRate = 0.25f;
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kHalfPi = 1.5707964f;
+// The self-test's failing case is this plug-in built with TAVRELLE_DAMPING_ALTERED: its
+// damping one unit in the last place off.
+#ifndef TAVRELLE_DAMPING_ALTERED
 constexpr float kDamping = 1.4f;
+#else
+constexpr float kDamping = 1.4000001f;
+#endif
 constexpr float kDefaultTone = 0.3f;
 
 // Stores the clamped tone and derives the coefficient from it at the rate of the signal
