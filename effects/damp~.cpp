@@ -93,6 +93,16 @@ struct DampState {
     return st;
 }
 
+// The floor of the fast path's test (see damp_perform), 2^-76 / f^2 (f taken down to a
+// power of two; below 2^-101, which no rate gives, as if it were 2^-101, when every state
+// takes the flushing steps): as an order key, ((127 - 76 - 2 (e - 127)) << 24) - 1 for
+// f's exponent field e, which is 0x31000000 - (e << 25) - 1 modulo 2^32 (f is not
+// negative).
+static std::uint32_t damp_floor_key(float f) {
+    const std::uint32_t f_field = std::max(tav::bits_of(f) >> 23, 26u);
+    return 0x31000000u - (f_field << 25) - 1u;
+}
+
 // damp~'s fast path: damp_step<Plain> for the samples before the last, with the test of
 // the next sample (see damp_perform) written between its steps: the next input is read
 // first, and high, computed last, is folded in last. The same operations in the same
@@ -138,12 +148,7 @@ static t_int *damp_perform(t_int *w) {
     // as soon as high is, and its integer steps fill the slots where the recurrence waits
     // on its own latency. A sample that fails it takes the flushing steps, which give what
     // Pd's flushing FPU gives.
-    // The floor 2^-76 / f^2 (f taken down to a power of two; below 2^-101, which no rate
-    // gives, as if it were 2^-101, when every state takes the flushing steps): as an order
-    // key, ((127 - 76 - 2 (e - 127)) << 24) - 1 for f's exponent field e, which is
-    // 0x31000000 - (e << 25) - 1 modulo 2^32 (f is not negative).
-    const std::uint32_t f_field = std::max(tav::bits_of(f) >> 23, 26u);
-    const std::uint32_t floor_key = 0x31000000u - (f_field << 25) - 1u;
+    const std::uint32_t floor_key = damp_floor_key(f);
     const tav::ftz::OrderKeys key;
     constexpr auto least = tav::ftz::OrderKeys::least;
     int i = 0;
