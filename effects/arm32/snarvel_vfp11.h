@@ -32,6 +32,9 @@ static_assert(sizeof(t_sample) == sizeof(float), "the kernel reads and writes si
 // s12-s15 dry x input and then the outputs. Each test: 2 x bits + m, where
 // m = -2 x bits(2^-66), is at most m (unsigned) for 0 and from 2^-66 up, as the plain
 // form's order keys compare; the inputs' and the state's tests are chained by cmpls.
+// The next group's dry x s runs only where its test passed (vmulls): for an input below
+// 2^-66 it could be a subnormal product, which the ARM11 computes in the kernel without
+// flushing.
 #define SNARVEL_PASS(FRONT, BACK) \
     FRONT("vldmia %[at]!, {s0-s3}\n\t")             /* the next group's inputs */ \
     BACK("vmla.f32 s8, %[coef], %[y]\n\t")          /* next = wet x c + coef x y */ \
@@ -91,10 +94,10 @@ static_assert(sizeof(t_sample) == sizeof(float), "the kernel reads and writes si
     FRONT("vmul.f32 s9, %[wet], s9\n\t") \
     BACK("vstmia %[to]!, {s12-s15}\n\t")            /* this group's outputs */ \
     FRONT("vmul.f32 s10, %[wet], s10\n\t") \
-    FRONT("vmul.f32 s12, %[dry], s0\n\t")           /* dry x s */ \
-    FRONT("vmul.f32 s13, %[dry], s1\n\t") \
-    FRONT("vmul.f32 s14, %[dry], s2\n\t") \
-    FRONT("vmul.f32 s15, %[dry], s3\n\t")
+    FRONT("vmulls.f32 s12, %[dry], s0\n\t")         /* dry x s, if the group passed */ \
+    FRONT("vmulls.f32 s13, %[dry], s1\n\t") \
+    FRONT("vmulls.f32 s14, %[dry], s2\n\t") \
+    FRONT("vmulls.f32 s15, %[dry], s3\n\t")
 
 static inline float snarvel_vfp11(const t_sample *in, t_sample *out, int whole, float y,
                                            const t_snarvel &x) {
