@@ -16,12 +16,12 @@ namespace probe {
 using BlockRun = void (*)(float *state, const float *in, float *out, float *out2, int n);
 
 struct Kernel {
-    std::string name;                        // the kernel's own name
-    BlockRun plain;                          // the plain step on every sample
-    BlockRun fast;                           // the kernel where it applies, then the plain step
-    std::vector<std::vector<float>> states;  // states to start from
-    std::vector<float> inputs;               // values at the kernel's edges
-    bool apart_only = false;                 // its contract excludes vectors that overlap shifted
+    std::string name;                       // the kernel's own name
+    BlockRun plain;                         // the plain step on every sample
+    BlockRun fast;                          // the kernel where it applies, then the plain step
+    std::vector<std::vector<float>> states; // states to start from
+    std::vector<float> inputs;              // values at the kernel's edges
+    bool apart_only = false;                // its contract excludes vectors that overlap shifted
 };
 
 inline std::vector<Kernel> &kernels() {
@@ -38,7 +38,8 @@ inline std::string &kernel_fault() {
 
 struct KernelRegistration {
     explicit KernelRegistration(std::vector<Kernel> list) {
-        for (auto &k : list) kernels().push_back(std::move(k));
+        for (auto &k : list)
+            kernels().push_back(std::move(k));
     }
 };
 

@@ -11,7 +11,8 @@ template <bool kArm> void fast(float *st, const float *in, float *out, float *, 
     int i = 0;
     if (n > 0 && least(least(key(low), key(band)), key(in[0])) >= floor_key) {
 #if TAVRELLE_VFP11
-        if constexpr (kArm) i = damp_vfp11(low, band, f, kDamping, floor_key, key.minus_one, in, out, n);
+        if constexpr (kArm)
+            i = damp_vfp11(low, band, f, kDamping, floor_key, key.minus_one, in, out, n);
 #endif
         if constexpr (!kArm) damp_fast(i, low, band, f, floor_key, key, in, out, n);
     }
@@ -30,7 +31,8 @@ std::vector<std::vector<float>> states() {
     for (float f : {1.0f, 0x1p-12f, 0x1p-30f, 0x1p-101f}) {
         const float floor = std::bit_cast<float>((damp_floor_key(f) + 1u) >> 1);
         for (float low : probe::around(floor))
-            for (float band : {0.0f, floor, -floor, 0.25f * (1.0f + low)}) all.push_back({low, band, f});
+            for (float band : {0.0f, floor, -floor, 0.25f * (1.0f + low)})
+                all.push_back({low, band, f});
         all.push_back({0.5f, -0.25f, f});
         all.push_back({0.0f, 0.0f, f});
     }
@@ -41,7 +43,8 @@ std::vector<float> inputs() {
     std::vector<float> all;
     for (float f : {1.0f, 0.6f, 0x1p-12f, 0x1p-30f}) {
         const float floor = std::bit_cast<float>((damp_floor_key(f) + 1u) >> 1);
-        for (float v : probe::around(floor)) all.push_back(v), all.push_back(-v);
+        for (float v : probe::around(floor))
+            all.push_back(v), all.push_back(-v);
     }
     return all;
 }
@@ -49,7 +52,7 @@ std::vector<float> inputs() {
 const probe::KernelRegistration registration({
     {"damp_fast", plain, fast<false>, states(), inputs(), true},
 #if TAVRELLE_VFP11
-    {"damp_vfp11", plain, fast<true>, states(), inputs(), false},
+        {"damp_vfp11", plain, fast<true>, states(), inputs(), false},
 #endif
 });
 

@@ -41,14 +41,15 @@ std::vector<std::vector<float>> states() {
 std::vector<float> inputs() {
     std::vector<float> all;
     for (float level : {0x1p-63f, 0x1p-60f, 0x1p65f, 0.05f, 1.0f / 20.0f})
-        for (float v : probe::around(level)) all.push_back(v), all.push_back(-v);
+        for (float v : probe::around(level))
+            all.push_back(v), all.push_back(-v);
     return all;
 }
 
 const probe::KernelRegistration registration({
     {"duck_run<Plain>", plain, fast<false>, states(), inputs(), false},
 #if TAVRELLE_VFP11
-    {"duck_vfp11", plain, fast<true>, states(), inputs(), false},
+        {"duck_vfp11", plain, fast<true>, states(), inputs(), false},
 #endif
 });
 

@@ -35,26 +35,31 @@ template <class Outlets> struct Args {
 };
 
 // A block of size n as samples on alternate banks, from bank 0.
-template <class X, class Outlets> void plain(float *st, const float *in, float *out, float *out2, int n) {
+template <class X, class Outlets>
+void plain(float *st, const float *in, float *out, float *out2, int n) {
     X x = record<X>(st);
     Args<Outlets> a(&x, in, out, out2, n);
     Outlets o(a.w);
-    for (int i = 0; i < n; i++) o.write(i, tav::quad::cfilters_tick(x.x_cf, i & 1, in[i]));
+    for (int i = 0; i < n; i++)
+        o.write(i, tav::quad::cfilters_tick(x.x_cf, i & 1, in[i]));
     keep(st, x);
 }
 
 // The pairs, then sample by sample from where they stop.
-template <class X, class Outlets> void pairs(float *st, const float *in, float *out, float *out2, int n) {
+template <class X, class Outlets>
+void pairs(float *st, const float *in, float *out, float *out2, int n) {
     X x = record<X>(st);
     Args<Outlets> a(&x, in, out, out2, n);
     Outlets o(a.w);
     int i = o.overlap_shifted(in, n) ? 0 : tav::quad::pairs(x.x_cf, in, o, 0, n);
-    for (; i < n; i++) o.write(i, tav::quad::cfilters_tick(x.x_cf, i & 1, in[i]));
+    for (; i < n; i++)
+        o.write(i, tav::quad::cfilters_tick(x.x_cf, i & 1, in[i]));
     keep(st, x);
 }
 
 // The whole perform routine, which on the ARM11 runs the loop scheduled by hand first.
-template <class X, class Outlets> void perform(float *st, const float *in, float *out, float *out2, int n) {
+template <class X, class Outlets>
+void perform(float *st, const float *in, float *out, float *out2, int n) {
     X x = record<X>(st);
     Args<Outlets> a(&x, in, out, out2, n);
     tav::quad::perform<X, Outlets>(a.w);
@@ -62,7 +67,8 @@ template <class X, class Outlets> void perform(float *st, const float *in, float
 }
 
 // n blocks of size 1, the bank alternating from the state's.
-template <class X, class Outlets> void plain_one(float *st, const float *in, float *out, float *out2, int n) {
+template <class X, class Outlets>
+void plain_one(float *st, const float *in, float *out, float *out2, int n) {
     X x = record<X>(st);
     for (int i = 0; i < n; i++) {
         Args<Outlets> a(&x, in + i, out + i, out2 ? out2 + i : nullptr, 1);
@@ -88,7 +94,8 @@ void one(float *st, const float *in, float *out, float *out2, int n) {
 #else
         t_int *next = kOne(a.w);
 #endif
-        if (next != a.w + tav::quad::kBlockArg<Outlets> + 1) probe::kernel_fault() = "returned the wrong position";
+        if (next != a.w + tav::quad::kBlockArg<Outlets> + 1)
+            probe::kernel_fault() = "returned the wrong position";
     }
     keep(st, x);
 }
@@ -117,9 +124,12 @@ inline std::vector<std::vector<float>> states() {
 
 inline std::vector<float> inputs() {
     std::vector<float> all{-1e-21f, 1e-21f, 0x1p-70f};
-    for (float v : probe::around(0x1p65f)) all.push_back(v), all.push_back(-v);
-    for (float v : probe::around(0x1p-63f)) all.push_back(v), all.push_back(-v);
-    for (float v : probe::around(0x1p63f)) all.push_back(v);
+    for (float v : probe::around(0x1p65f))
+        all.push_back(v), all.push_back(-v);
+    for (float v : probe::around(0x1p-63f))
+        all.push_back(v), all.push_back(-v);
+    for (float v : probe::around(0x1p63f))
+        all.push_back(v);
     return all;
 }
 

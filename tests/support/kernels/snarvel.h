@@ -36,15 +36,17 @@ std::vector<std::vector<float>> states() {
 
 std::vector<float> inputs() {
     std::vector<float> all;
-    for (float v : probe::around(0x1p-66f)) all.push_back(v), all.push_back(-v);
-    for (float v : {2147483648.0f, -2147483648.0f, 3.0f, -3.0f, 1.0f / 42.666f}) all.push_back(v);
+    for (float v : probe::around(0x1p-66f))
+        all.push_back(v), all.push_back(-v);
+    for (float v : {2147483648.0f, -2147483648.0f, 3.0f, -3.0f, 1.0f / 42.666f})
+        all.push_back(v);
     return all;
 }
 
 const probe::KernelRegistration registration({
     {"snarvel_groups", plain, fast<false>, states(), inputs(), true},
 #if TAVRELLE_VFP11 && PD_FLOATSIZE == 32
-    {"snarvel_vfp11", plain, fast<true>, states(), inputs(), true},
+        {"snarvel_vfp11", plain, fast<true>, states(), inputs(), true},
 #endif
 });
 
