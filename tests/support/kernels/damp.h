@@ -1,6 +1,8 @@
 // damp~'s fast paths against damp_samples, the plain step with its own test at every
-// sample. State: low, band, f.
+// sample; the ARM11 kernel also stops where damp_fast's test stops. State: low, band, f.
 namespace probe_damp {
+
+constexpr int kLongestBlock = 256;
 
 template <bool kArm> void fast(float *st, const float *in, float *out, float *, int n) {
     float low = st[0], band = st[1];
@@ -11,8 +13,20 @@ template <bool kArm> void fast(float *st, const float *in, float *out, float *, 
     int i = 0;
     if (n > 0 && least(least(key(low), key(band)), key(in[0])) >= floor_key) {
 #if TAVRELLE_VFP11
-        if constexpr (kArm)
+        if constexpr (kArm) {
+            // Where it must stop: where damp_fast stops on the same samples, the last one
+            // read again as the next, as the kernel reads it (with vectors that do not
+            // overlap shifted, whose inputs the outputs do not change).
+            float ahead[kLongestBlock + 1], scratch[kLongestBlock + 1];
+            std::copy(in, in + n, ahead);
+            ahead[n] = in[n - 1];
+            float l = low, b = band;
+            int stop = 0;
+            damp_fast(stop, l, b, f, floor_key, key, ahead, scratch, n + 1);
             i = damp_vfp11(low, band, f, kDamping, floor_key, key.minus_one, in, out, n);
+            if (i != stop && !tav::overlap_shifted(in, out, n))
+                probe::kernel_fault() = "stopped elsewhere than its test says";
+        }
 #endif
         if constexpr (!kArm) damp_fast(i, low, band, f, floor_key, key, in, out, n);
     }
