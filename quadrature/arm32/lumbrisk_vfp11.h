@@ -162,8 +162,8 @@ static t_int *lumbrisk_one_outside(t_int *w, float a, float b) asm("lumbrisk_one
     reinterpret_cast<t_sample *>(w[3])[0] = outside_range(a, b);
     return w + 5;
 }
-// perform_one by hand (the network's part from network_vfp11.h), then write's usual way: each output's range
-// test (v in [2^-63, 2^63) when (bits - 2^29) << 1 is below 0x7E000000), whose pass lets
+// perform_one by hand (the network's part from network_vfp11.h), then write's usual way:
+// each output's range test (v in [2^-63, 2^63) when (bits - 2^29) << 1 is below 0x7E000000), whose pass lets
 // its square issue, then amplitude. a comes first, so a x a is the vmul and b x b joins
 // it in the vmla (the sum is the same either way round); the estimate's bits go to the
 // core and back, and 1.5 - y0 t is a vmls on a loaded 1.5. Testing each output on its own

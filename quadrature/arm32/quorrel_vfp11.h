@@ -26,8 +26,9 @@ inline void AnalyticPair::run_by_hand(tav::quad::ByHand &h) {
 
 static_assert(tav::quad::by_hand_layout<t_quorrel>());
 TAV_QUAD_ONE_FLUSHED(quorrel_one_flushed, t_quorrel, AnalyticPair)
-// perform_one by hand (the network's part from network_vfp11.h), then write: each output stored, then
-// overwritten with the 0 its tiny test leaves in the register when it is below 2^-63.
+// perform_one by hand (the network's part from network_vfp11.h), then write: each output
+// stored, then overwritten with the 0 its tiny test leaves in the register when it is
+// below 2^-63.
 [[gnu::naked]] static t_int *quorrel_one_vfp11(t_int *) {
     asm(TAV_QUAD_ONE_NETWORK("quorrel_one_flushed")
         "ldr r1, [r0, #12]\n"         // re
