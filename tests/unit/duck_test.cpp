@@ -227,32 +227,6 @@ TEST(Duck, HugeInputIsSilence) {
     EXPECT_GT(loud.back(), 0.0f);
 }
 
-TEST(Duck, OutputDoesNotDependOnBlockingOrSharedVectorsAndSurvivesRestarts) {
-    auto input = sig::noise(6000, 0.4f);
-    for (float sr : {44100.0f, 48000.0f}) {
-        auto reference = render(input, {{"depth", 0.7f}}, sr);
-        for (int block : {1, 7, 256})
-            EXPECT_EQ(first_difference(render(input, {{"depth", 0.7f}}, sr, block), reference), -1)
-                << block;
-        EXPECT_EQ(first_difference(render(input, {{"depth", 0.7f}}, sr, 64, true), reference), -1);
-
-        host::Object obj("duck~");
-        obj.message("depth", {0.7f});
-        obj.dsp(sr, 64);
-        auto first = obj.run({input.begin(), input.begin() + 2048});
-        obj.dsp(sr, 32); // a rebuild keeps the envelope and the gain
-        auto rest = obj.run({input.begin() + 2048, input.end()});
-        first.insert(first.end(), rest.begin(), rest.end());
-        first.resize(input.size());
-        EXPECT_EQ(first_difference(first, reference), -1) << sr;
-
-        auto before = obj.record_bytes();
-        obj.dsp(sr, 0);
-        obj.tick();
-        EXPECT_EQ(obj.record_bytes(), before) << "an empty block changes nothing";
-    }
-}
-
 // Blocks of 12 or more run four samples at a time, with the rest of the block one by one:
 // every length, and in place, gives what block 1 gives, while the envelope crosses 1
 // both ways inside blocks and levels from 2^-63 to 2^-60 and huge ones come in.

@@ -308,44 +308,6 @@ TEST(Snarvel, DecayedStateIsFlushedAtTheBlockEnd) {
     }
 }
 
-TEST(Snarvel, OutputDoesNotDependOnBlockingOrSharedVectors) {
-    auto input = sig::noise(5000, 1.5f);
-    for (float sr : {44100.0f, 48000.0f}) {
-        auto reference = render(input, {{"mix", 0.7f}, {"noisegate", 0.6f}}, sr);
-        for (int block : {1, 7, 256})
-            EXPECT_EQ(first_difference(render(input, {{"mix", 0.7f}, {"noisegate", 0.6f}}, sr, block),
-                                       reference),
-                      -1)
-                << block;
-        EXPECT_EQ(first_difference(render(input, {{"mix", 0.7f}, {"noisegate", 0.6f}}, sr, 64, true),
-                                   reference),
-                  -1);
-    }
-}
-
-TEST(Snarvel, DspRestartClearsTheStateAndEmptyBlocksWriteNothing) {
-    auto input = sig::noise(1000);
-    host::Object obj("snarvel~");
-    obj.message("mix", {0.8f});
-    obj.dsp(44100.0f, 64);
-    auto first = obj.run(input);
-    ASSERT_NE(host::record_as<SnarvelRecord>(obj).state, 0.0f);
-    obj.dsp(44100.0f, 64);
-    EXPECT_EQ(host::record_as<SnarvelRecord>(obj).state, 0.0f);
-    EXPECT_EQ(first_difference(obj.run(input), first), -1);
-
-    obj.run(input);
-    obj.dsp(48000.0f, 0);
-    auto before = obj.record_bytes();
-    float probe = 0.0f;
-    std::memcpy(obj.out(), &host::kUnwritten, sizeof probe);
-    obj.tick();
-    EXPECT_EQ(obj.record_bytes(), before);
-    std::memcpy(&probe, obj.out(), sizeof probe);
-    EXPECT_EQ(bits(probe), host::kUnwritten);
-}
-
-
 // Whole groups of samples are converted together when none can leave the 32-bit range,
 // one by one otherwise; a block of 1 converts every sample on its own. Values at and
 // around the range's edges, infinities and NaN, at every place in a group, must code
