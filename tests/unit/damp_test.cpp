@@ -26,12 +26,14 @@ namespace {
 using sig::bits;
 using sig::first_difference;
 
-struct DampRecord {
-    t_object obj;
-    float f, tone, coef, low, band, sr;
+struct DampFields {
+    float tone, coef, low, band, sr;
 };
 
-DampRecord record(const host::Object &obj) { return host::record_as<DampRecord>(obj); }
+DampFields record(const host::Object &obj) {
+    return {unit::field(obj, "x_tone"), unit::field(obj, "x_coef"), unit::field(obj, "x_low"),
+            unit::field(obj, "x_band"), unit::field(obj, "x_sr")};
+}
 
 // sin(2 pi fc / sr) for the corner fc = 200 Hz + (sr / 4 - 200 Hz) x tone^2.
 double coefficient(double sr, double tone) {
