@@ -705,6 +705,9 @@ def main():
                     help='counts of an earlier version to set beside these')
     ap.add_argument('--denormals-only', action='store_true',
                     help='only the subnormal-flag checks, spliced into the existing report')
+    ap.add_argument('--counts-only', metavar='JSON',
+                    help='only the deterministic figures (callgrind and qemu-arm instruction '
+                    'counts, model cycles), written to JSON, for comparing two builds')
     args = ap.parse_args()
     out = args.out or (os.path.join(args.build, 'bench', 'BENCHMARKS.md') if args.smoke
                        else os.path.join(ROOT, 'docs', 'BENCHMARKS.md'))
@@ -712,6 +715,8 @@ def main():
     rows = load_table(args.build)
     if args.denormals_only:
         return splice_denormals(args, rows, out)
+    if args.counts_only:
+        return counts_only(args, rows)
     gbench, context = google_benchmark(args.build, args.smoke)
     counts = {}
     for r in rows:
@@ -760,6 +765,26 @@ def main():
     json.dump(results, open(os.path.join(args.build, 'bench', 'results.json'), 'w'), indent=1)
     print(text)
     log('written to', out)
+
+
+def counts_only(args, rows):
+    """The figures that do not depend on the machine's load, for every class and block."""
+    figures = {}
+    for r in rows:
+        for n in r['blocks']:
+            log('callgrind:', r['class'], 'block', n)
+            figures['x86-64 %s/%d' % (r['class'], n)] = callgrind(args.build, r['class'], n, args.smoke)
+    if os.path.exists(os.path.join(args.arm_build, 'bench', 'tavrelle_count')):
+        with tempfile.TemporaryDirectory() as d:
+            tool = Arm(args.arm_build, args.tools, d)
+            for r in rows:
+                for n in r['blocks']:
+                    log('qemu-arm:', r['class'], 'block', n)
+                    m = tool.measure(r['class'], n, args.smoke)
+                    for k in ('instructions', 'passes', 'body', 'model', 'cycles', 'whole'):
+                        figures['arm %s/%d %s' % (r['class'], n, k)] = m[k]
+    json.dump(figures, open(args.counts_only, 'w'), indent=1, sort_keys=True)
+    log('written to', args.counts_only)
 
 
 def splice_denormals(args, rows, out):

@@ -65,6 +65,10 @@ void set_sample_rate(float sr);
 // perform routine leaves unwritten shows up.
 constexpr std::uint32_t kUnwritten = 0x7fa5a5a5u;
 
+// Every signal vector lies between this many guard samples on each side, holding
+// kUnwritten; tick() fails the test whose perform routine changed one.
+constexpr int kGuardSamples = 16;
+
 // Every record is allocated between two guard zones of this many bytes, filled with
 // kGuardByte (and poisoned under AddressSanitizer), so that a write beside the record
 // is noticed when the object is freed, or earlier through Object::guards_intact().
@@ -139,8 +143,10 @@ class Object {
     void dsp_resampled_sharing(float signal_sr, int n, int outlet);
     // One block on the current vectors.
     void tick();
-    float *in() { return in_.data(); }
+    float *in() { return in_.data() + kGuardSamples; }
     float *out(int outlet = 0) { return outs_[outlet]; }
+    // Whether the guard samples around every signal vector are as build_dsp left them.
+    bool vector_guards_intact() const;
 
     // Feeds the input through whole blocks of the current size; returns each outlet's
     // samples. The input is padded with zeros to whole blocks.
@@ -163,8 +169,8 @@ class Object {
     t_object *x_;
     int n_ = 0;
     int shared_ = -1; // the outlet whose vector is the input vector
-    std::vector<float> in_;
-    std::vector<std::vector<float>> out_store_;
+    std::vector<float> in_;                      // the input vector between its guards
+    std::vector<std::vector<float>> out_store_; // each output vector between its guards
     std::vector<float *> outs_;
     std::vector<t_int> chain_;
 };

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <sanitizer/asan_interface.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -323,17 +324,25 @@ void Object::build_dsp(float sr, int n, int outlet) {
     n_ = n;
     shared_ = outlet;
     int outlets = signal_outlets();
-    in_.assign(n > 0 ? n : 1, 0.0f);
-    out_store_.assign(outlets, std::vector<float>(n > 0 ? n : 1, 0.0f));
+    // Each vector with its guard samples, the vector itself zeroed.
+    auto guarded = [n] {
+        const int length = n > 0 ? n : 1;
+        std::vector<float> v(length + 2 * kGuardSamples);
+        for (float &g : v) std::memcpy(&g, &kUnwritten, 4);
+        std::fill_n(v.begin() + kGuardSamples, length, 0.0f);
+        return v;
+    };
+    in_ = guarded();
+    out_store_.assign(outlets, guarded());
     outs_.clear();
-    for (auto &o : out_store_) outs_.push_back(o.data());
-    if (outlet >= 0 && outlet < outlets) outs_[outlet] = in_.data();
+    for (auto &o : out_store_) outs_.push_back(o.data() + kGuardSamples);
+    if (outlet >= 0 && outlet < outlets) outs_[outlet] = in();
 
     std::vector<t_signal> sigs(1 + outlets);
     std::vector<t_signal *> sp;
     for (int k = 0; k <= outlets; k++) {
         sigs[k].s_n = n;
-        sigs[k].s_vec = k == 0 ? in_.data() : outs_[k - 1];
+        sigs[k].s_vec = k == 0 ? in() : outs_[k - 1];
         sigs[k].s_sr = sr;
         sp.push_back(&sigs[k]);
     }
@@ -364,8 +373,25 @@ void Object::tick() {
         EXPECT_FALSE(subnormal) << info_->name << " did arithmetic on subnormal numbers in perform";
         EXPECT_EQ(next, w.data() + nargs + 1) << "perform returned the wrong position";
         EXPECT_EQ(allocations, 0u) << info_->name << " allocated or freed memory in perform";
+        EXPECT_TRUE(vector_guards_intact()) << info_->name << " wrote outside a signal vector";
         at += 2 + nargs;
     }
+}
+
+bool Object::vector_guards_intact() const {
+    const int length = n_ > 0 ? n_ : 1;
+    auto intact = [length](const std::vector<float> &v) {
+        if (v.size() != static_cast<std::size_t>(length + 2 * kGuardSamples)) return false;
+        for (int k = 0; k < kGuardSamples; k++)
+            if (std::memcmp(&v[k], &kUnwritten, 4) != 0 ||
+                std::memcmp(&v[kGuardSamples + length + k], &kUnwritten, 4) != 0)
+                return false;
+        return true;
+    };
+    if (!intact(in_)) return false;
+    for (const auto &o : out_store_)
+        if (!intact(o)) return false;
+    return true;
 }
 
 std::vector<std::vector<float>> Object::process(const std::vector<float> &input) {
@@ -374,7 +400,7 @@ std::vector<std::vector<float>> Object::process(const std::vector<float> &input)
     if (n_ <= 0) return result;
     for (std::size_t start = 0; start < input.size(); start += n_) {
         for (int i = 0; i < n_; i++)
-            in_[i] = start + i < input.size() ? input[start + i] : 0.0f;
+            in()[i] = start + i < input.size() ? input[start + i] : 0.0f;
         for (int k = 0; k < outlets; k++) {
             if (k == shared_) continue;
             for (int i = 0; i < n_; i++) std::memcpy(&outs_[k][i], &kUnwritten, 4);

@@ -116,11 +116,14 @@ template <class X> void check(const X &x, Report &r) {
 #undef PROBE_LINE
 
 using Checker = void (*)(const t_object *record, Report &r);
+// A field of the record by its name in the source, as a float; false if it has none.
+using FieldReader = bool (*)(const t_object *record, const std::string &field, float &value);
 
 struct Probe {
     std::string cls;
     std::size_t size; // of the record type the checker reads
     Checker checker;
+    FieldReader field;
 };
 
 std::vector<Probe> &probes();
@@ -132,9 +135,23 @@ template <class X> void check_record(const t_object *record, Report &r) {
     check(*reinterpret_cast<const X *>(record), r);
 }
 
+// The settings and states of the effects, which their tests read.
+template <class X> bool read_field(const t_object *record, const std::string &field, float &value) {
+    const X &x = *reinterpret_cast<const X *>(record);
+#define PROBE_FIELD(f)                                                                             \
+    if constexpr (requires { x.f; })                                                               \
+        if (field == #f) return value = static_cast<float>(x.f), true;
+    PROBE_FIELD(x_tone) PROBE_FIELD(x_coef) PROBE_FIELD(x_low) PROBE_FIELD(x_band)
+    PROBE_FIELD(x_sr) PROBE_FIELD(x_bypass) PROBE_FIELD(x_depth) PROBE_FIELD(x_env)
+    PROBE_FIELD(x_response) PROBE_FIELD(x_gain) PROBE_FIELD(x_wet) PROBE_FIELD(x_dry)
+    PROBE_FIELD(x_offset) PROBE_FIELD(x_state)
+#undef PROBE_FIELD
+    return false;
+}
+
 struct Registration {
-    Registration(const char *cls, std::size_t size, Checker checker) {
-        probes().push_back({cls, size, checker});
+    Registration(const char *cls, std::size_t size, Checker checker, FieldReader field) {
+        probes().push_back({cls, size, checker, field});
     }
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host.h"
+#include "record_checks.h"
 
 #include <dlfcn.h>
 
@@ -21,16 +22,28 @@ struct Setting {
 // then the input; returns as many output samples as there are input samples.
 struct Renderer {
     const char *cls;
-    std::vector<float> operator()(const std::vector<float> &input, const std::vector<Setting> &settings = {},
-                                  float sr = 44100.0f, int block = 64, bool in_place = false) const {
+    std::vector<float> operator()(const std::vector<float> &input,
+                                  const std::vector<Setting> &settings = {}, float sr = 44100.0f,
+                                  int block = 64, bool in_place = false) const {
         host::Object obj(cls);
-        for (auto &[sel, v] : settings) EXPECT_TRUE(obj.message(sel, {v})) << sel;
+        for (auto &[sel, v] : settings)
+            EXPECT_TRUE(obj.message(sel, {v})) << sel;
         obj.dsp(sr, block, in_place);
         auto out = obj.run(input);
         out.resize(input.size());
         return out;
     }
 };
+
+// A field of the object's record, read through the plug-in's own record type (the class
+// source is compiled into the test executable, tests/support/record_probe.cpp.in).
+inline float field(const host::Object &obj, const char *name) {
+    const probe::Probe *p = probe::find(obj.info().name);
+    float value = 0.0f;
+    if (!p || !p->field(obj.get(), name, value))
+        ADD_FAILURE() << obj.info().name << " has no " << name;
+    return value;
+}
 
 // A test executable exports what it defines, so a plug-in binds to its definition of a C
 // library function first; the definition counts and forwards to the library's.

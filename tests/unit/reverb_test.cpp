@@ -187,44 +187,6 @@ TEST_P(Channels, HugeAndNonFiniteInputContributesNothing) {
     }
 }
 
-TEST_P(Channels, OutputDoesNotDependOnBlockSizeOrSharedVectors) {
-    auto input = sig::noise(5000);
-    for (const char *cls : blocks_of(GetParam())) {
-        auto reference = render(cls, input, 64);
-        for (int block : {1, 7, 256})
-            EXPECT_EQ(first_difference(render(cls, input, block), reference), -1)
-                << cls << " block " << block;
-        EXPECT_EQ(first_difference(render(cls, input, 64, {}, true), reference), -1)
-            << cls << " in place";
-    }
-}
-
-TEST_P(Channels, EmptyBlockChangesNothing) {
-    for (const char *cls : blocks_of(GetParam())) {
-        host::Object obj(cls);
-        obj.dsp(44100.0f, 64);
-        obj.run(sig::noise(3000));
-        auto before = obj.record_bytes();
-        obj.dsp(44100.0f, 0);
-        obj.tick();
-        EXPECT_EQ(obj.record_bytes(), before) << cls;
-    }
-}
-
-TEST_P(Channels, RestartingDspKeepsTheTail) {
-    auto input = sig::noise(4096, 0.5f);
-    for (const char *cls : blocks_of(GetParam())) {
-        auto whole = render(cls, input, 64);
-        host::Object obj(cls);
-        obj.dsp(44100.0f, 64);
-        auto first = obj.run({input.begin(), input.begin() + 1024});
-        obj.dsp(48000.0f, 32); // a rebuild at another rate and block size
-        auto rest = obj.run({input.begin() + 1024, input.end()});
-        first.insert(first.end(), rest.begin(), rest.end());
-        EXPECT_EQ(first_difference(first, whole), -1) << cls;
-    }
-}
-
 // ---- diffuser --------------------------------------------------------------------
 
 struct DiffuserTuning {
