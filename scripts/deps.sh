@@ -9,7 +9,7 @@ groups=${*:-base}
 packages=""
 for g in $groups; do
     case $g in
-    base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
+    base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev libmpfr-dev" ;;
     bench) packages="$packages libbenchmark-dev valgrind python3" ;;
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     load) packages="$packages valgrind" ;;
@@ -19,11 +19,11 @@ for g in $groups; do
     # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.
     arm) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
-        libsndfile1-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
+        libsndfile1-dev:armhf libmpfr-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
     # The same for 64-bit ARM and qemu-aarch64.
     arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
-        libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
+        libsndfile1-dev:arm64 libmpfr-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
