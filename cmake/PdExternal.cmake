@@ -14,7 +14,11 @@ include(CheckSymbolExists)
 check_symbol_exists(__arm__ "" TAVRELLE_TARGET_ARM32)
 check_symbol_exists(__aarch64__ "" TAVRELLE_TARGET_ARM64)
 check_symbol_exists(__x86_64__ "" TAVRELLE_TARGET_AMD64)
-if(TAVRELLE_TARGET_ARM32)
+check_symbol_exists(_WIN32 "" TAVRELLE_TARGET_WINDOWS)
+set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
+if(TAVRELLE_TARGET_WINDOWS)
+    include("${CMAKE_CURRENT_LIST_DIR}/Windows.cmake") # its names, float sizes and link
+elseif(TAVRELLE_TARGET_ARM32)
     set(PD_EXTENSION ".l_arm" CACHE STRING "File extension of the plug-ins")
 elseif(TAVRELLE_TARGET_ARM64)
     set(PD_EXTENSION ".l_arm64" CACHE STRING "File extension of the plug-ins")
@@ -24,7 +28,9 @@ endif()
 # The double-precision Pd (0.54 and later) loads only <class>.linux-<cpu>-64.so. Debian's
 # 32-bit ARM Pd names its cpu armv7 and, in double precision, looks for nothing else, so
 # the ARMv6 plug-in is staged under both names.
-if(TAVRELLE_TARGET_ARM32)
+if(TAVRELLE_TARGET_WINDOWS)
+    # set by Windows.cmake
+elseif(TAVRELLE_TARGET_ARM32)
     set(PD64_EXTENSIONS .linux-armv6-64.so .linux-armv7-64.so)
 elseif(TAVRELLE_TARGET_ARM64)
     set(PD64_EXTENSIONS .linux-arm64-64.so)
@@ -33,7 +39,6 @@ elseif(TAVRELLE_TARGET_AMD64)
 else()
     set(PD64_EXTENSIONS "")
 endif()
-set(TAVRELLE_STAGE "${CMAKE_BINARY_DIR}/tavrelle")
 set_property(GLOBAL PROPERTY TAVRELLE_CLASSES "")
 set_property(GLOBAL PROPERTY TAVRELLE_PLUGIN_TARGETS "")
 
@@ -52,6 +57,10 @@ function(tavrelle_plugin_settings target class)
     target_include_directories(${target} PRIVATE "${PD_INCLUDE_DIR}" "${PROJECT_SOURCE_DIR}/pd")
     target_compile_options(${target} PRIVATE
         -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
+    if(TAVRELLE_TARGET_WINDOWS)
+        tavrelle_windows_plugin(${target} ${class})
+        return()
+    endif()
     # No start files, no C++ runtime, no compiler runtime: C library and libm only.
     # -Bsymbolic keeps calls inside the plug-in even where another plug-in exports the
     # same name.

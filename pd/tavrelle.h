@@ -11,8 +11,13 @@
 #include <initializer_list>
 #include <type_traits>
 
-// The only symbols a plug-in shows the host; everything else is hidden.
+// The only symbols a plug-in shows the host; everything else is hidden (a Windows DLL
+// exports just what is marked for export).
+#ifdef _WIN32
+#define TAVRELLE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 // A listing of hand-scheduled instructions written once and emitted in parts: each line
 // is wrapped in the name of its part, and each part is given one of these.

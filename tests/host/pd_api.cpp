@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#define ASAN_POISON_MEMORY_REGION(at, n) ((void)(at), (void)(n))
+#define ASAN_UNPOISON_MEMORY_REGION(at, n) ((void)(at), (void)(n))
+#else
 #include <dlfcn.h>
 #include <sanitizer/asan_interface.h>
+#endif
 
 #include <cstdarg>
 #include <cstdio>
@@ -230,18 +237,46 @@ std::string plugin_path(const std::string &class_name) {
     return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name + TAVRELLE_PLUGIN_SUFFIX;
 }
 
+// Opens the plug-in as Pd does: dlopen, or on Windows LoadLibraryEx with the plug-in's
+// own folder searched for what it imports (pd.dll is this program's, already loaded).
+#ifdef _WIN32
+static void *open_plugin(const std::string &path, std::string &error) {
+    HMODULE lib = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!lib) error = "error " + std::to_string(GetLastError());
+    return reinterpret_cast<void *>(lib);
+}
+static void *symbol_in(void *lib, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(lib), name)); // NOLINT
+}
+static void *loaded_plugin(const std::string &path) { return GetModuleHandleA(path.c_str()); }
+#else
+static void *open_plugin(const std::string &path, std::string &error) {
+    void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!lib) error = dlerror();
+    return lib;
+}
+static void *symbol_in(void *lib, const char *name) { return dlsym(lib, name); }
+static void *loaded_plugin(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD); }
+#endif
+
+void *plugin_symbol(const std::string &class_name, const char *name) {
+    load(class_name);
+    void *lib = loaded_plugin(plugin_path(class_name));
+    return lib ? symbol_in(lib, name) : nullptr;
+}
+
 const ClassInfo &load(const std::string &class_name) {
     if (auto it = g_classes.find(class_name); it != g_classes.end()) return it->second->info;
-    std::string path = plugin_path(class_name);
-    void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    std::string path = plugin_path(class_name), error;
+    void *lib = open_plugin(path, error);
     if (!lib) {
-        ADD_FAILURE() << "cannot load " << path << ": " << dlerror();
+        ADD_FAILURE() << "cannot load " << path << ": " << error;
         std::abort();
     }
     std::string entry = class_name;
     if (entry.back() == '~') entry = entry.substr(0, entry.size() - 1) + "_tilde";
     entry += "_setup";
-    auto setup = reinterpret_cast<void (*)()>(dlsym(lib, entry.c_str()));
+    auto setup = reinterpret_cast<void (*)()>(symbol_in(lib, entry.c_str()));
     if (!setup) {
         ADD_FAILURE() << path << " exports no " << entry;
         std::abort();
