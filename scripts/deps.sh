@@ -24,6 +24,12 @@ for g in $groups; do
     arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
         libsndfile1-dev:arm64 libmpfr-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
+    # The Windows cross builds and their tests under wine64 (the unit tests build
+    # GoogleTest from its sources).
+    windows) packages="$packages cmake ninja-build make puredata-dev googletest binutils
+        g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64" ;;
+    # 32-bit wine, for the 32-bit Windows plug-ins' tests (through dpkg --add-architecture i386).
+    wine32) packages="$packages wine32:i386" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -38,7 +44,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing:$missing"
-for arch in armhf arm64; do
+for arch in armhf arm64 i386; do
     case $missing in *:$arch*)
         dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;
     esac

@@ -8,7 +8,8 @@
 # reads every plug-in as deken does (ELF machine, the ARM architecture attribute, and
 # class_new or class_new64 for the float size) and fails unless each is of the machine
 # and float size its file name says; the archive's name lists exactly what it found.
-# A Sources archive of the repository's committed files goes beside it.
+# The Windows DLLs are read from their PE headers in the same way. A Sources archive of
+# the repository's committed files goes beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(tavrelle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -42,6 +43,33 @@ for build in build build-arm build-arm64; do
     done
 done
 
+# The Windows DLLs (build-windows-amd64/, build-windows-i386/; with --all each must be
+# there), each name with the platform it must hold: the format and CPU from the PE
+# header, the float size from the import of class_new or class_new64.
+declare -A windows_of=([.windows-amd64-32.dll]=amd64-32 [.m_amd64]=amd64-32
+    [.windows-amd64-64.dll]=amd64-64 [.windows-i386-32.dll]=i386-32 [.m_i386]=i386-32)
+for build in build-windows-amd64 build-windows-i386; do
+    if ! compgen -G "$build/tavrelle/*~.*dll" >/dev/null; then
+        [ "${1:-}" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
+        continue
+    fi
+    for extension in "${!windows_of[@]}"; do
+        compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+    done
+done
+detect_windows() {
+    local headers cpu size
+    headers=$(objdump -p "$1")
+    case $(sed -n 's/.*file format //p' <<< "$headers" | head -1) in
+    pei-x86-64) cpu=amd64 ;;
+    pei-i386) cpu=i386 ;;
+    *) cpu=unknown ;;
+    esac
+    size=$(awk '/^\tDLL Name: / { dll = tolower($3) } dll == "pd.dll" && /^\t[0-9a-f]+\t/ { print $NF }' <<< "$headers" |
+        sed -n 's/^class_new$/32/p; s/^class_new64$/64/p' | sort -u | tr '\n' ' ')
+    echo "$cpu-${size% }"
+}
+
 # The machine and float size of a plug-in, read from the file.
 detect() {
     local header machine cpu size
@@ -60,9 +88,17 @@ detect() {
 
 platforms=""
 status=0
+windows_platforms=""
 for plugin in "$lib"/*~.*; do
     file=$(basename "$plugin")
     extension=.${file#*~.}
+    if [ -n "${windows_of[$extension]:-}" ]; then
+        want=${windows_of[$extension]}
+        got=$(detect_windows "$plugin")
+        [ "$got" = "$want" ] || { echo "package.sh: $file holds Windows-$got, its name says Windows-$want" >&2; status=1; }
+        windows_platforms="$windows_platforms $got"
+        continue
+    fi
     want=${platform_of[$extension]:-}
     got=$(detect "$plugin")
     if [ "$got" != "$want" ]; then
@@ -76,6 +112,9 @@ order="amd64-32 armv6-32 arm64-32 amd64-64 armv6-64 arm64-64"
 name="tavrelle[v$version]"
 for p in $order; do
     [[ " $platforms " == *" $p "* ]] && name="$name(Linux-$p)"
+done
+for p in amd64-32 amd64-64 i386-32; do
+    [[ " $windows_platforms " == *" $p "* ]] && name="$name(Windows-$p)"
 done
 name="$name.dek"
 
@@ -94,5 +133,5 @@ sources="tavrelle[v$version](Sources).dek"
 git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
 (cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
 
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so)$' || true) plug-ins," \
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so|windows-[a-z0-9]*-(32|64)\.dll|m_amd64|m_i386)$' || true) plug-ins," \
     "$(wc -l < "build/$name.txt") objects listed; build/$sources"

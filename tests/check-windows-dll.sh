@@ -52,7 +52,7 @@ done
 if [ "$want" = pei-i386 ]; then
     x87=$("$objdump" -d --no-show-raw-insn "$dll" | awk '
         /^[0-9a-f]+ <.*>:$/ { fn = $2; gsub(/[<>:]/, "", fn); next }
-        $2 ~ /^f/ && $2 !~ /^(fld[slt]?|fld1|fldz|fstp?[slt]?|fxch|fn?stcw|fldcw|fn?stsw|f?wait|ffree|fn?init|fn?clex)$/ &&
+        /^ *[0-9a-f]+:\t/ && $2 ~ /^f/ && $2 !~ /^(fld[slt]?|fld1|fldz|fstp?[slt]?|fxch|fn?stcw|fldcw|fn?stsw|f?wait|ffree|fn?init|fn?clex)$/ &&
             fn !~ /^_(sin|exp|__sinl_internal|__cosl_internal|__fpclassify[lf]?|__mingw_raise_matherr|_?matherr)$/ { print fn, $2 }' |
         sort -u)
     [ -z "$x87" ] || fail "computes on the x87 stack: $(echo $x87)"
