@@ -32,31 +32,31 @@ done
 declare -A platform_of=([.pd_linux]=amd64-32 [.linux-amd64-64.so]=amd64-64 [.l_arm]=armv6-32
     [.linux-armv6-64.so]=armv6-64 [.linux-armv7-64.so]=armv6-64 [.l_arm64]=arm64-32
     [.linux-arm64-64.so]=arm64-64)
-for build in build build-arm build-arm64; do
-    found=$(compgen -G "$build/tavrelle/*~.[pl]*" || true)
-    if [ -z "$found" ]; then
-        [ "${1:-}" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
-        continue
-    fi
-    for extension in "${!platform_of[@]}"; do
-        compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+# copy_plugins NAMES GLOB BUILD...: copies from each build the plug-ins with a name in the
+# array NAMES; a build without a file matching GLOB is left out, or with --all fails.
+mode=${1:-}
+copy_plugins() {
+    local -n names=$1
+    local glob=$2 build extension
+    shift 2
+    for build in "$@"; do
+        if ! compgen -G "$build/tavrelle/$glob" >/dev/null; then
+            [ "$mode" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
+            continue
+        fi
+        for extension in "${!names[@]}"; do
+            compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+        done
     done
-done
+}
+copy_plugins platform_of '*~.[pl]*' build build-arm build-arm64
 
 # The Windows DLLs (build-windows-amd64/, build-windows-i386/; with --all each must be
 # there), each name with the platform it must hold: the format and CPU from the PE
 # header, the float size from the import of class_new or class_new64.
 declare -A windows_of=([.windows-amd64-32.dll]=amd64-32 [.m_amd64]=amd64-32
     [.windows-amd64-64.dll]=amd64-64 [.windows-i386-32.dll]=i386-32 [.m_i386]=i386-32)
-for build in build-windows-amd64 build-windows-i386; do
-    if ! compgen -G "$build/tavrelle/*~.*dll" >/dev/null; then
-        [ "${1:-}" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
-        continue
-    fi
-    for extension in "${!windows_of[@]}"; do
-        compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
-    done
-done
+copy_plugins windows_of '*~.*dll' build-windows-amd64 build-windows-i386
 detect_windows() {
     local headers cpu size
     headers=$(objdump -p "$1")
