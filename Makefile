@@ -138,9 +138,10 @@ windows:
 	@cmake --build --preset windows-i386
 
 # Every DLL's headers, exports and imports; the unit tests under wine64 through the test
-# host built as pd.dll, against damp~'s nearest sines from the x86-64 build's tests. The
-# 32-bit unit tests run where 32-bit wine installs (wine32:i386); where it cannot, the
-# 32-bit DLLs get the header checks only.
+# host built as pd.dll, against damp~'s nearest sines from the x86-64 build's tests, and
+# the self-test's data computed through the DLLs against the x86-64 build's. The 32-bit
+# tests run where 32-bit wine installs (wine32:i386); where it cannot, the 32-bit DLLs
+# get the header and instruction checks only.
 check-windows: windows build
 	@scripts/deps.sh check wine32 2>/dev/null || scripts/deps.sh install wine32 || \
 	    echo "check-windows: no 32-bit wine here: the 32-bit DLLs are checked, not run"
