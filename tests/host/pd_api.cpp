@@ -128,21 +128,38 @@ static std::vector<t_atomtype> collect_args(t_atomtype first, va_list ap) {
     return args;
 }
 
-t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
-                   int flags, t_atomtype arg1, ...) {
+static t_class *register_class(t_symbol *name, t_newmethod newmethod, t_method freemethod,
+                               size_t size, int flags, t_atomtype arg1, va_list ap) {
     auto c = std::make_unique<_class>();
     c->info.name = name->s_name;
     c->info.constructor = newmethod;
     c->info.destructor = freemethod;
     c->info.size = size;
     c->info.flags = flags;
-    va_list ap;
-    va_start(ap, arg1);
     c->info.creation_args = collect_args(arg1, ap);
-    va_end(ap);
     t_class *raw = c.get();
     g_classes[name->s_name] = std::move(c);
     return raw;
+}
+
+t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
+                   int flags, t_atomtype arg1, ...) {
+    va_list ap;
+    va_start(ap, arg1);
+    t_class *c = register_class(name, newmethod, freemethod, size, flags, arg1, ap);
+    va_end(ap);
+    return c;
+}
+
+// What a double-precision plug-in registers with; the host takes its registration only
+// (it runs single-precision perform routines).
+t_class *class_new64(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
+                     int flags, t_atomtype arg1, ...) {
+    va_list ap;
+    va_start(ap, arg1);
+    t_class *c = register_class(name, newmethod, freemethod, size, flags, arg1, ap);
+    va_end(ap);
+    return c;
 }
 
 void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype arg1, ...) {
@@ -234,7 +251,9 @@ std::vector<std::string> all_classes() {
 
 std::string plugin_path(const std::string &class_name) {
     const char *dir = std::getenv("TAVRELLE_PLUGIN_DIR");
-    return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name + TAVRELLE_PLUGIN_SUFFIX;
+    const char *suffix = std::getenv("TAVRELLE_PLUGIN_SUFFIX");
+    return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name +
+           (suffix ? suffix : TAVRELLE_PLUGIN_SUFFIX);
 }
 
 // Opens the plug-in as Pd does: dlopen, or on Windows LoadLibraryEx with the plug-in's
