@@ -58,7 +58,7 @@ function(tavrelle_plugin_settings target class)
     target_compile_options(${target} PRIVATE
         -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables)
     if(TAVRELLE_TARGET_WINDOWS)
-        tavrelle_windows_plugin(${target} ${class})
+        tavrelle_windows_plugin(${target} ${class} ${ARGN})
         return()
     endif()
     # No start files, no C++ runtime, no compiler runtime: C library and libm only.

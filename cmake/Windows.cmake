@@ -39,13 +39,14 @@ endif()
 # msvcrt.dll; mingw-w64's maths (sin, exp) and libgcc's helpers are linked in. Every
 # reference to Pd's data goes through its import entry (m_pd.h declares it dllimport),
 # so no pseudo-relocation, which would need start-file code, can be made.
+# (A test's variant, named NO_LEGACY_COPY, stays out of the stage.)
 function(tavrelle_windows_plugin target class)
     target_compile_options(${target} PRIVATE ${TAVRELLE_WINDOWS_FLAGS})
     add_dependencies(${target} tavrelle_pd_import)
     target_link_options(${target} PRIVATE -nostartfiles -nodefaultlibs -Wl,--entry=0
         -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc -Wl,--strip-debug)
     target_link_libraries(${target} PRIVATE "${TAVRELLE_PD_IMPORT}" mingwex mingw32 mingwex msvcrt gcc)
-    if(NOT target MATCHES "_64$")
+    if(NOT target MATCHES "_64$" AND NOT "NO_LEGACY_COPY" IN_LIST ARGN)
         add_custom_command(TARGET ${target} POST_BUILD
             COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:${target}>"
                 "${TAVRELLE_STAGE}/${class}${TAVRELLE_LEGACY_EXTENSION}" VERBATIM)
