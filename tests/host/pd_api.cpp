@@ -128,39 +128,27 @@ static std::vector<t_atomtype> collect_args(t_atomtype first, va_list ap) {
     return args;
 }
 
-static t_class *register_class(t_symbol *name, t_newmethod newmethod, t_method freemethod,
-                               size_t size, int flags, t_atomtype arg1, va_list ap) {
+t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
+                   int flags, t_atomtype arg1, ...) {
     auto c = std::make_unique<_class>();
     c->info.name = name->s_name;
     c->info.constructor = newmethod;
     c->info.destructor = freemethod;
     c->info.size = size;
     c->info.flags = flags;
+    va_list ap;
+    va_start(ap, arg1);
     c->info.creation_args = collect_args(arg1, ap);
+    va_end(ap);
     t_class *raw = c.get();
     g_classes[name->s_name] = std::move(c);
     return raw;
 }
 
-t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
-                   int flags, t_atomtype arg1, ...) {
-    va_list ap;
-    va_start(ap, arg1);
-    t_class *c = register_class(name, newmethod, freemethod, size, flags, arg1, ap);
-    va_end(ap);
-    return c;
-}
-
 // What a double-precision plug-in registers with; the host takes its registration only
 // (it runs single-precision perform routines).
 t_class *class_new64(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
-                     int flags, t_atomtype arg1, ...) {
-    va_list ap;
-    va_start(ap, arg1);
-    t_class *c = register_class(name, newmethod, freemethod, size, flags, arg1, ap);
-    va_end(ap);
-    return c;
-}
+                     int flags, t_atomtype arg1, ...) __attribute__((alias("class_new")));
 
 void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype arg1, ...) {
     va_list ap;
