@@ -8,6 +8,9 @@
 # `make macos` cross-builds the macOS plug-ins into build-macos/tavrelle/, `make
 # check-macos` checks them and runs them under emulation.
 # Every build makes plug-ins for Pd with single- and with double-precision samples.
+# `make windows` cross-builds the plug-ins for 64-bit and 32-bit Pd on Windows into
+# build-windows-amd64/tavrelle/ and build-windows-i386/tavrelle/, `make check-windows`
+# tests them under wine.
 # `make bench` measures what every class costs and writes docs/BENCHMARKS.md (`make
 # bench-smoke`: the same steps on a tiny setting, for CI). `make deb` builds the Debian
 # packages (amd64, armhf, arm64) into build/deb/, `make check-deb` installs each into a
@@ -21,7 +24,7 @@ STAGE := build/tavrelle
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 macos check-macos bench bench-smoke deb check-deb static check-libpd
+.PHONY: all build check check-asan fuzz load install install-files deps demo plots package clean arm check-arm arm64 check-arm64 macos check-macos bench bench-smoke deb check-deb static check-libpd windows check-windows
 
 all: build
 
@@ -86,7 +89,7 @@ plots: build
 # then each Pd (0.53 and 0.55, single and double precision, on x86-64 and under qemu on
 # ARM) opens the unpacked archive and must load its own file.
 ALL_PDS := 0.53 0.55 0.55-64 0.53-armhf 0.55-armhf 0.55-armhf-64 0.53-arm64 0.55-arm64 0.55-arm64-64
-package: build arm arm64 macos
+package: build arm arm64 macos windows
 	@scripts/deps.sh check package 2>/dev/null || scripts/deps.sh install package
 	@cmake --build --preset default --target selftest_files
 	@scripts/package.sh --all
@@ -186,6 +189,31 @@ check-libpd: build
 	@cmake --build --preset default --target tests/libpd/all
 	@ctest --preset default -R '^libpd\.'
 
+# Windows, with Debian's mingw-w64 compilers: <class>.windows-amd64-32.dll and
+# <class>.windows-amd64-64.dll for 64-bit Pd, <class>.windows-i386-32.dll for 32-bit Pd,
+# and the names Pd 0.51-0.53 load (<class>.m_amd64, <class>.m_i386).
+windows:
+	@scripts/deps.sh check windows 2>/dev/null || scripts/deps.sh install windows
+	@cmake --preset windows-amd64 >/dev/null
+	@cmake --build --preset windows-amd64
+	@cmake --preset windows-i386 >/dev/null
+	@cmake --build --preset windows-i386
+
+# Every DLL's headers, exports and imports; the unit tests under wine64 through the test
+# host built as pd.dll, against damp~'s nearest sines from the x86-64 build's tests, and
+# the self-test's data computed through the DLLs against the x86-64 build's. The 32-bit
+# tests run where 32-bit wine is installed (`scripts/deps.sh install wine32`); without it
+# the 32-bit DLLs get the header and instruction checks only.
+check-windows: windows build
+	@scripts/deps.sh check wine32 2>/dev/null || \
+	    echo "check-windows: no 32-bit wine here: the 32-bit DLLs are checked, not run"
+	@cmake --build --preset default --target unit_tests
+	@cmake --build --preset windows-amd64 --target tests/all
+	@ctest --preset windows-amd64
+	@cmake --preset windows-i386 >/dev/null
+	@cmake --build --preset windows-i386 --target tests/all
+	@ctest --preset windows-i386
+
 # The ARM figures come from the ARM build under qemu-arm; without it they are left out.
 bench bench-smoke: build
 	@($(MAKE) --no-print-directory arm && cmake --build --preset arm --target bench/all) || \
@@ -196,4 +224,4 @@ bench bench-smoke: build
 	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
-	rm -rf build build-arm build-arm64 build-asan build-fuzz build-pds
+	rm -rf build build-arm build-arm64 build-asan build-fuzz build-pds build-windows-amd64 build-windows-i386

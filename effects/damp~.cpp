@@ -48,8 +48,8 @@ static void damp_set(t_damp *x, float t) {
         x->x_coef = 0.0f;
     else if (angle > kHalfPi)
         x->x_coef = 1.0f;
-    else
-        x->x_coef = std::sin(angle);
+    else // the float nearest to the sine, which single-precision sines do not all give
+        x->x_coef = static_cast<float>(std::sin(static_cast<double>(angle)));
 }
 
 static void *damp_new() {

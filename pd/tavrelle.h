@@ -12,8 +12,13 @@
 #include <initializer_list>
 #include <type_traits>
 
-// The only symbols a plug-in shows the host; everything else is hidden.
+// The only symbols a plug-in shows the host; everything else is hidden (a Windows DLL
+// exports just what is marked for export).
+#ifdef _WIN32
+#define TAVRELLE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TAVRELLE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 // The 32-bit ARM build with VFP and the hard-float convention, the one whose plug-ins
 // carry the kernels scheduled by hand for the ARM11 (each family's arm32/ folder).

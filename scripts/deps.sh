@@ -9,7 +9,7 @@ groups=${*:-base}
 packages=""
 for g in $groups; do
     case $g in
-    base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev" ;;
+    base) packages="$packages cmake ninja-build g++ make pkg-config puredata-core puredata-dev libsndfile1-dev googletest libgtest-dev libmpfr-dev" ;;
     bench) packages="$packages libbenchmark-dev valgrind python3" ;;
     sanitizers) packages="$packages clang-14 libclang-rt-14-dev" ;;
     load) packages="$packages valgrind" ;;
@@ -23,11 +23,11 @@ for g in $groups; do
     # runtime, libsndfile for the tests and the libraries Pd's armhf program needs.
     arm) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf libc6-dev-armhf-cross qemu-user
-        libsndfile1-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
+        libsndfile1-dev:armhf libmpfr-dev:armhf libasound2:armhf libjack-jackd2-0:armhf libportaudio2:armhf" ;;
     # The same for 64-bit ARM and qemu-aarch64.
     arm64) packages="$packages cmake ninja-build make pkg-config puredata-dev googletest
         g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libc6-dev-arm64-cross qemu-user
-        libsndfile1-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
+        libsndfile1-dev:arm64 libmpfr-dev:arm64 libasound2:arm64 libjack-jackd2-0:arm64 libportaudio2:arm64" ;;
     # The macOS cross build (clang, ld64.lld, llvm-lipo; Pd's header) and its emulated tests.
     macos) packages="$packages cmake ninja-build make pkg-config puredata-dev libsndfile1-dev
         clang-14 lld-14 llvm-14 python3-unicorn" ;;
@@ -37,6 +37,12 @@ for g in $groups; do
         libgtest-dev libsndfile1-dev pkgconf:armhf pkgconf:arm64" ;;
     # libpd (Debian's libpd-dev, in bookworm-backports; it brings Pd 0.55's header).
     libpd) packages="$packages libpd-dev" backports=1 ;;
+    # The Windows cross builds and their tests under wine64 (the unit tests build
+    # GoogleTest from its sources).
+    windows) packages="$packages cmake ninja-build make puredata-dev googletest binutils
+        g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64" ;;
+    # 32-bit wine, for the 32-bit Windows plug-ins' tests (through dpkg --add-architecture i386).
+    wine32) packages="$packages wine32:i386" ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
     esac
 done
@@ -52,7 +58,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing:$missing"
 [ -z "${backports:-}" ] || "$(dirname "$0")/pds.sh" --backports
-for arch in armhf arm64; do
+for arch in armhf arm64 i386; do
     case $missing in *:$arch*)
         dpkg --print-foreign-architectures | grep -qx $arch || dpkg --add-architecture $arch ;;
     esac

@@ -9,8 +9,8 @@
 # class_new or class_new64 for the float size) and fails unless each is of the machine
 # and float size its file name says; the archive's name lists exactly what it found. The
 # macOS bundles (build-macos/) are read the same way: Mach-O, the cpu of each slice, and
-# class_new or class_new64.
-# A Sources archive of the repository's committed files goes beside it.
+# class_new or class_new64; the Windows DLLs from their PE headers. A Sources archive of
+# the repository's committed files goes beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 version=$(sed -n 's/^project(tavrelle VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -33,16 +33,43 @@ done
 declare -A platform_of=([.pd_linux]=amd64-32 [.linux-amd64-64.so]=amd64-64 [.l_arm]=armv6-32
     [.linux-armv6-64.so]=armv6-64 [.linux-armv7-64.so]=armv6-64 [.l_arm64]=arm64-32
     [.linux-arm64-64.so]=arm64-64)
-for build in build build-arm build-arm64; do
-    found=$(compgen -G "$build/tavrelle/*~.[pl]*" || true)
-    if [ -z "$found" ]; then
-        [ "${1:-}" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
-        continue
-    fi
-    for extension in "${!platform_of[@]}"; do
-        compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+# copy_plugins NAMES GLOB BUILD...: copies from each build the plug-ins with a name in the
+# array NAMES; a build without a file matching GLOB is left out, or with --all fails.
+mode=${1:-}
+copy_plugins() {
+    local -n names=$1
+    local glob=$2 build extension
+    shift 2
+    for build in "$@"; do
+        if ! compgen -G "$build/tavrelle/$glob" >/dev/null; then
+            [ "$mode" = --all ] && { echo "package.sh: $build/tavrelle holds no plug-ins" >&2; exit 1; }
+            continue
+        fi
+        for extension in "${!names[@]}"; do
+            compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+        done
     done
-done
+}
+copy_plugins platform_of '*~.[pl]*' build build-arm build-arm64
+
+# The Windows DLLs (build-windows-amd64/, build-windows-i386/; with --all each must be
+# there), each name with the platform it must hold: the format and CPU from the PE
+# header, the float size from the import of class_new or class_new64.
+declare -A windows_of=([.windows-amd64-32.dll]=amd64-32 [.m_amd64]=amd64-32
+    [.windows-amd64-64.dll]=amd64-64 [.windows-i386-32.dll]=i386-32 [.m_i386]=i386-32)
+copy_plugins windows_of '*~.*dll' build-windows-amd64 build-windows-i386
+detect_windows() {
+    local headers cpu size
+    headers=$(objdump -p "$1")
+    case $(sed -n 's/.*file format //p' <<< "$headers" | head -1) in
+    pei-x86-64) cpu=amd64 ;;
+    pei-i386) cpu=i386 ;;
+    *) cpu=unknown ;;
+    esac
+    size=$(awk '/^\tDLL Name: / { dll = tolower($3) } dll == "pd.dll" && /^\t[0-9a-f]+\t/ { print $NF }' <<< "$headers" |
+        sed -n 's/^class_new$/32/p; s/^class_new64$/64/p' | sort -u | tr '\n' ' ')
+    echo "$cpu-${size% }"
+}
 
 # The machine and float size of a plug-in, read from the file.
 detect() {
@@ -62,9 +89,17 @@ detect() {
 
 platforms=""
 status=0
+windows_platforms=""
 for plugin in "$lib"/*~.*; do
     file=$(basename "$plugin")
     extension=.${file#*~.}
+    if [ -n "${windows_of[$extension]:-}" ]; then
+        want=${windows_of[$extension]}
+        got=$(detect_windows "$plugin")
+        [ "$got" = "$want" ] || { echo "package.sh: $file holds Windows-$got, its name says Windows-$want" >&2; status=1; }
+        windows_platforms="$windows_platforms $got"
+        continue
+    fi
     want=${platform_of[$extension]:-}
     got=$(detect "$plugin")
     if [ "$got" != "$want" ]; then
@@ -121,6 +156,9 @@ done
 for p in amd64-32 arm64-32 amd64-64 arm64-64; do
     [[ " ${darwin_platforms:-} " == *" $p "* ]] && name="$name(Darwin-$p)"
 done
+for p in amd64-32 amd64-64 i386-32; do
+    [[ " $windows_platforms " == *" $p "* ]] && name="$name(Windows-$p)"
+done
 name="$name.dek"
 
 rm -f build/tavrelle\[v*.dek* build/tavrelle\[v*\]\(Sources\).*
@@ -138,5 +176,5 @@ sources="tavrelle[v$version](Sources).dek"
 git archive --format=zip --prefix=tavrelle/ -o "build/$sources" HEAD
 (cd build && sha256sum "$sources" | cut -d' ' -f1 > "$sources.sha256")
 
-echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so|darwin-[a-z0-9]*-(32|64)\.so|d_fat)$' || true) plug-ins," \
+echo "build/$name: $(unzip -Z1 "build/$name" | grep -cE '~\.(pd_linux|l_arm|l_arm64|linux-[a-z0-9]*-64\.so|darwin-[a-z0-9]*-(32|64)\.so|d_fat|windows-[a-z0-9]*-(32|64)\.dll|m_amd64|m_i386)$' || true) plug-ins," \
     "$(wc -l < "build/$name.txt") objects listed; build/$sources"

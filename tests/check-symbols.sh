@@ -5,7 +5,7 @@
 nm=$1 plugin=$2
 shift 2
 allowed_undefined='class_new class_new64 class_addmethod class_domainsignalin pd_new inlet_new outlet_new
-gensym dsp_add sys_getsr post s_float s_signal memset memcpy exp sinf'
+gensym dsp_add sys_getsr post s_float s_signal memset memcpy exp sin'
 status=0
 defined=$("$nm" -D --defined-only "$plugin" | awk '{print $3}' | sed 's/@.*//' | sort)
 wanted=$(printf '%s\n' "$@" | grep . | sort)

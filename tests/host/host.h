@@ -52,8 +52,12 @@ const ClassInfo &load(const std::string &class_name);
 // Every class the build makes, in the order the build lists them.
 std::vector<std::string> all_classes();
 
-// The file a class loads from: $TAVRELLE_PLUGIN_DIR (or the build's stage) + suffix.
+// The file a class loads from: $TAVRELLE_PLUGIN_DIR (or the build's stage) + the
+// build's suffix (or $TAVRELLE_PLUGIN_SUFFIX).
 std::string plugin_path(const std::string &class_name);
+
+// A symbol the loaded plug-in of the class exports, or null.
+void *plugin_symbol(const std::string &class_name, const char *name);
 
 // Console lines posted since the last call.
 std::vector<std::string> take_posts();

@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#define ASAN_POISON_MEMORY_REGION(at, n) ((void)(at), (void)(n))
+#define ASAN_UNPOISON_MEMORY_REGION(at, n) ((void)(at), (void)(n))
+#else
 #include <dlfcn.h>
 #include <sanitizer/asan_interface.h>
+#endif
 
 #include <algorithm>
 #include <cstdarg>
@@ -139,6 +146,11 @@ t_class *class_new(t_symbol *name, t_newmethod newmethod, t_method freemethod, s
     return raw;
 }
 
+// What a double-precision plug-in registers with; the host takes its registration only
+// (it runs single-precision perform routines).
+t_class *class_new64(t_symbol *name, t_newmethod newmethod, t_method freemethod, size_t size,
+                     int flags, t_atomtype arg1, ...) __attribute__((alias("class_new")));
+
 void class_addmethod(t_class *c, t_method fn, t_symbol *sel, t_atomtype arg1, ...) {
     va_list ap;
     va_start(ap, arg1);
@@ -228,21 +240,51 @@ std::vector<std::string> all_classes() {
 
 std::string plugin_path(const std::string &class_name) {
     const char *dir = std::getenv("TAVRELLE_PLUGIN_DIR");
-    return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name + TAVRELLE_PLUGIN_SUFFIX;
+    const char *suffix = std::getenv("TAVRELLE_PLUGIN_SUFFIX");
+    return std::string(dir ? dir : TAVRELLE_PLUGIN_DIR) + "/" + class_name +
+           (suffix ? suffix : TAVRELLE_PLUGIN_SUFFIX);
+}
+
+// Opens the plug-in as Pd does: dlopen, or on Windows LoadLibraryEx with the plug-in's
+// own folder searched for what it imports (pd.dll is this program's, already loaded).
+#ifdef _WIN32
+static void *open_plugin(const std::string &path, std::string &error) {
+    HMODULE lib = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!lib) error = "error " + std::to_string(GetLastError());
+    return reinterpret_cast<void *>(lib);
+}
+static void *symbol_in(void *lib, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(lib), name)); // NOLINT
+}
+static void *loaded_plugin(const std::string &path) { return GetModuleHandleA(path.c_str()); }
+#else
+static void *open_plugin(const std::string &path, std::string &error) {
+    void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!lib) error = dlerror();
+    return lib;
+}
+static void *symbol_in(void *lib, const char *name) { return dlsym(lib, name); }
+static void *loaded_plugin(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD); }
+#endif
+
+void *plugin_symbol(const std::string &class_name, const char *name) {
+    load(class_name);
+    void *lib = loaded_plugin(plugin_path(class_name));
+    return lib ? symbol_in(lib, name) : nullptr;
 }
 
 const ClassInfo &load(const std::string &class_name) {
     if (auto it = g_classes.find(class_name); it != g_classes.end()) return it->second->info;
-    std::string path = plugin_path(class_name);
-    void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    std::string path = plugin_path(class_name), error;
+    void *lib = open_plugin(path, error);
     if (!lib) {
-        ADD_FAILURE() << "cannot load " << path << ": " << dlerror();
+        ADD_FAILURE() << "cannot load " << path << ": " << error;
         std::abort();
     }
     std::string entry = class_name;
     if (entry.back() == '~') entry = entry.substr(0, entry.size() - 1) + "_tilde";
     entry += "_setup";
-    auto setup = reinterpret_cast<void (*)()>(dlsym(lib, entry.c_str()));
+    auto setup = reinterpret_cast<void (*)()>(symbol_in(lib, entry.c_str()));
     if (!setup) {
         ADD_FAILURE() << path << " exports no " << entry;
         std::abort();

@@ -7,7 +7,9 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#if __has_include(<sanitizer/asan_interface.h>)
 #include <sanitizer/asan_interface.h>
+#endif
 
 #include <cstdlib>
 

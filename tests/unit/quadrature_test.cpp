@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -56,9 +54,7 @@ std::vector<float> joined(const Outlets &outs) {
 }
 
 template <class F> F plugin_symbol(const char *cls, const char *name) {
-    host::load(cls);
-    void *lib = dlopen(host::plugin_path(cls).c_str(), RTLD_NOW | RTLD_NOLOAD);
-    void *sym = lib ? dlsym(lib, name) : nullptr;
+    void *sym = host::plugin_symbol(cls, name);
     EXPECT_NE(sym, nullptr) << cls << " exports no " << name;
     return reinterpret_cast<F>(sym);
 }
