@@ -4,7 +4,6 @@ extern "C" {
 #endif
 double exp(double);
 double sin(double);
-float sinf(float);
 #ifdef __cplusplus
 }
 #endif

@@ -2,7 +2,7 @@
 # emulate.py CASES FOLDER: runs every case of CASES (written by macos_reference from the
 # Linux plug-ins in the test host) through every macOS bundle in FOLDER under unicorn, as
 # Pd would: the bundle's segments mapped, its pointers slid and its imports bound as dyld
-# does, Pd's API and the C library's functions supplied here (exp, sin and sinf are
+# does, Pd's API and the C library's functions supplied here (exp and sin are
 # glibc's, through ctypes), the setup entry called, the object created and set, "dsp"
 # called and the perform routines run block by block on vectors filled with the unwritten
 # pattern. Every output sample must have the Linux result's bits, but a NaN may be any
@@ -32,7 +32,7 @@ HEAP_SIZE, STACK_SIZE = 64 << 20, 1 << 20
 A_NULL, A_FLOAT, A_CANT = 0, 1, 11
 UNWRITTEN = 0x7FA5A5A5
 libm = ctypes.CDLL(ctypes.util.find_library("m"))
-for name, kind in (("exp", ctypes.c_double), ("sin", ctypes.c_double), ("sinf", ctypes.c_float)):
+for name, kind in (("exp", ctypes.c_double), ("sin", ctypes.c_double)):
     getattr(libm, name).restype = kind
     getattr(libm, name).argtypes = [kind]
 
@@ -268,9 +268,6 @@ class Pd:
 
     def api_sin(self):
         self.cpu.set_fresult(libm.sin(self.cpu.farg(True)), True)
-
-    def api_sinf(self):
-        self.cpu.set_fresult(libm.sinf(self.cpu.farg(False)), False)
 
 
 def read_cases(path):
