@@ -224,4 +224,4 @@ bench bench-smoke: build
 	@python3 bench/run.py $(if $(filter bench-smoke,$@),--smoke)
 
 clean:
-	rm -rf build build-arm build-arm64 build-asan build-fuzz build-pds build-windows-amd64 build-windows-i386
+	rm -rf build build-arm build-arm64 build-asan build-fuzz build-pds build-windows-amd64 build-windows-i386 build-macos build-macos-x86_64 build-macos-arm64
