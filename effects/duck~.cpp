@@ -74,6 +74,8 @@ static void duck_bypass(t_duck *x, float a) {
     }
 }
 
+#include "duck_fast.h"
+
 // The samples of a block over the arithmetic A. `heard` turns the input into the level
 // that the depth scales: 0 for a huge sample, otherwise its magnitude.
 template <class A, class Heard>
@@ -93,19 +95,7 @@ static void duck_run(t_duck *x, const t_sample *in, t_sample *out, int n, Heard 
         return limited / env;
     };
     auto smooth = [&](float target) { return gain = A::add(A::mul(coef, gain), A::mul(target, rest)); };
-    // Four samples at a time: their inputs are independent, so the work on one overlaps
-    // the others'; only the envelope and the gain pass from one to the next.
-    constexpr int S = 4;
-    int i = 0;
-    for (; i + S <= n; i += S) {
-        float t[S];
-#pragma GCC unroll 4
-        for (int j = 0; j < S; j++) t[j] = attack_of(in[i + j]);
-#pragma GCC unroll 4
-        for (int j = 0; j < S; j++) t[j] = target(t[j]);
-#pragma GCC unroll 4
-        for (int j = 0; j < S; j++) out[i + j] = static_cast<t_sample>(smooth(t[j]));
-    }
+    int i = duck_groups(in, out, n, attack_of, target, smooth);
     for (; i < n; i++) out[i] = static_cast<t_sample>(smooth(target(attack_of(in[i]))));
     x->x_env = env;
     x->x_gain = gain;

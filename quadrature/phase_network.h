@@ -188,6 +188,8 @@ template <class X, class Outlets> t_int *perform_one(t_int *w) {
 }
 
 
+// The network's fast path: cfilters_tick on bank 0 then bank 1, section for section in
+// the stated order, so every bit is the same; what it buys is said below.
 // Pairs of samples, bank 0 then bank 1, with the network in 19 locals rather than the
 // record's 33 floats: the four chains' y2 and three inputs. After a pair, section 1's x2
 // is u0 for the direct chain of bank 0 and the delayed chain of bank 1, u1 (which is also

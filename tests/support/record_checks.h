@@ -10,6 +10,7 @@
 #include "tavrelle.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -144,8 +145,19 @@ template <class X> bool read_field(const t_object *record, const std::string &fi
     PROBE_FIELD(x_tone) PROBE_FIELD(x_coef) PROBE_FIELD(x_low) PROBE_FIELD(x_band)
     PROBE_FIELD(x_sr) PROBE_FIELD(x_bypass) PROBE_FIELD(x_depth) PROBE_FIELD(x_env)
     PROBE_FIELD(x_response) PROBE_FIELD(x_gain) PROBE_FIELD(x_wet) PROBE_FIELD(x_dry)
-    PROBE_FIELD(x_offset) PROBE_FIELD(x_state)
+    PROBE_FIELD(x_offset) PROBE_FIELD(x_state) PROBE_FIELD(x_phase)
 #undef PROBE_FIELD
+    // The phase network: "x_cf.prev" and "x_cf.bank[b][k].x2" (or y2).
+    if constexpr (requires { x.x_cf.bank; }) {
+        int b = -1, k = -1;
+        char which = 0;
+        if (field == "x_cf.prev") return value = x.x_cf.prev, true;
+        const int banks = sizeof x.x_cf.bank / sizeof x.x_cf.bank[0];
+        const int sections = sizeof x.x_cf.bank[0] / sizeof x.x_cf.bank[0][0];
+        if (std::sscanf(field.c_str(), "x_cf.bank[%d][%d].%c2", &b, &k, &which) == 3 && b >= 0 &&
+            b < banks && k >= 0 && k < sections && (which == 'x' || which == 'y'))
+            return value = which == 'x' ? x.x_cf.bank[b][k].x2 : x.x_cf.bank[b][k].y2, true;
+    }
     return false;
 }
 
