@@ -14,13 +14,11 @@ static std::uint32_t damp_floor_key(float f) {
     return 0x31000000u - (f_field << 25) - 1u;
 }
 
-// damp~'s fast path: damp_step<Plain> for the samples before the last, with the test of
-// the next sample (see damp_perform) written between its steps: the next input is read
-// first, and high, computed last, is folded in last. The same operations in the same
-// order as the plain step, so every bit is the same; what it buys is the test's integer
-// steps in the waits of the recurrence instead of a test before each sample. Returns the
-// samples it wrote: it stops before the last sample and after a sample whose successor
-// fails the test. For vectors that are the same or apart.
+// damp_step<Plain> for the samples before the last, with the test of the next sample (see
+// damp_perform) written between its steps: the next input is read first, and high,
+// computed last, is folded in last. Moves i past the samples it wrote: it stops before
+// the last sample and after a sample whose successor fails the test. For vectors that are
+// the same or apart.
 [[gnu::always_inline]] static inline void damp_fast(int &i, float &low, float &band, float f,
                                                     std::uint32_t floor_key,
                                                     const tav::ftz::OrderKeys &key,
