@@ -46,7 +46,9 @@ copy_plugins() {
             continue
         fi
         for extension in "${!names[@]}"; do
-            compgen -G "$build/tavrelle/*$extension" >/dev/null && cp "$build"/tavrelle/*"$extension" "$lib/"
+            if compgen -G "$build/tavrelle/*$extension" >/dev/null; then
+                cp "$build"/tavrelle/*"$extension" "$lib/"
+            fi
         done
     done
 }
