@@ -150,8 +150,8 @@ macos:
 
 # Every bundle's format, cpu, exports, imports and (arm64) signature; then every bundle
 # under emulation (unicorn) on the cases the x86-64 test host computes with the Linux
-# plug-ins, compared bit for bit; and the checks must refuse a bundle built with
-# contraction allowed.
+# plug-ins, compared bit for bit; and the checks must refuse an altered damp~ holding a
+# fused multiply-add.
 check-macos: macos build
 	@cmake --build --preset default --target macos_reference
 	@cmake --build --preset macos-arm64 --target macos_contracted

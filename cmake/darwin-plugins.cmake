@@ -37,16 +37,12 @@ function(tavrelle_darwin_plugin_settings target)
     endif()
 endfunction()
 
-# A bundle the macOS checks must refuse (`make check-macos`): the first class built once
-# more with contraction allowed, into contracted/, outside the stage.
+# A bundle the macOS checks must refuse (`make check-macos`): damp~ altered and with a
+# fused multiply-add (tests/support/fused_probe.cpp), into contracted/, outside the stage.
 function(tavrelle_darwin_probe)
-    get_property(classes GLOBAL PROPERTY TAVRELLE_CLASSES)
-    list(GET classes 0 class)
-    string(REPLACE "~" "_tilde" target "${class}")
-    get_target_property(source ${target} TAVRELLE_SOURCE)
-    add_library(macos_contracted MODULE EXCLUDE_FROM_ALL "${source}")
-    tavrelle_plugin_settings(macos_contracted ${class})
-    target_compile_options(macos_contracted PRIVATE -ffp-contract=fast)
+    add_library(macos_contracted MODULE EXCLUDE_FROM_ALL "${PROJECT_SOURCE_DIR}/tests/support/fused_probe.cpp")
+    tavrelle_plugin_settings(macos_contracted damp~)
+    target_include_directories(macos_contracted PRIVATE "${PROJECT_SOURCE_DIR}/effects")
     set_target_properties(macos_contracted PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/contracted")
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tavrelle_darwin_probe)
